@@ -1,0 +1,201 @@
+// WAV header checks, WavPair block I/O and the acquisition block reader.
+#include "audio/wav.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+uint32_t le32(const unsigned char *p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+void report_channels(int channels) {
+  if (channels == 2)
+    printf("stereo wave\n");
+  else
+    printf("warning: MONO (#channels: %d). making L=R.\n", channels);
+}
+
+bool is_directory(FILE *f) {
+  struct stat st;
+  return fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool WavHeader::is_riff() const { return memcmp(bytes, "RIFF", 4) == 0; }
+int WavHeader::channels() const { return le16(bytes + 22); }
+int WavHeader::sample_rate() const { return static_cast<int32_t>(le32(bytes + 24)); }
+int WavHeader::bits_per_sample() const { return le16(bytes + 34); }
+
+bool same_file(const char *a, const char *b) {
+  if (!a || !b) return false;
+  struct stat sa, sb;
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool output_is_safe(const char *output, const char *input, const char *other_input) {
+  if (same_file(output, input) || same_file(output, other_input)) {
+    printf("output '%s' is the same file as an input. aborting.\n", output);
+    return false;
+  }
+  return true;
+}
+
+bool WavPair::open(FILE *in, const char *in_path, const char *out_path, int frames,
+                   WavVariant variant, const char *other_path) {
+  return read_header(in) && finish_open(in_path, out_path, frames, variant, other_path);
+}
+
+bool WavPair::read_header(FILE *in) {
+  release();
+  input = in;
+  WavHeader h;
+  size_t got = is_directory(in) ? 0 : fread(h.bytes, 1, kWavHeaderBytes, in);
+  if (got < static_cast<size_t>(kWavHeaderBytes)) {
+    printf("not a valid WAV file. aborting.\n");
+    return false;
+  }
+  if (!h.is_riff()) {
+    printf("not a RIFF WAV file. aborting.\n");
+    return false;
+  }
+  memcpy(header, h.bytes, kWavHeaderBytes);
+  sample_rate = h.sample_rate();
+  channels = h.channels();
+  bits_per_sample = h.bits_per_sample();
+  printf("samplerate: %d\n", sample_rate);
+  printf("bits/sample: %d\n", bits_per_sample);
+  report_channels(channels);
+  return true;
+}
+
+bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
+                          WavVariant variant, const char *other_path) {
+  if (variant != WavVariant::OptionalOutput && !out_path) {
+    printf("no output file given. aborting.\n");
+    return false;
+  }
+  if (out_path) {
+    if (!output_is_safe(out_path, in_path, other_path)) return false;
+    output = fopen(out_path, "wb+");
+    if (!output) {
+      printf("cannot create output file '%s'. aborting.\n", out_path);
+      return false;
+    }
+    if (fwrite(header, 1, kWavHeaderBytes, output) < static_cast<size_t>(kWavHeaderBytes)) {
+      printf("not a valid WAV file. aborting.\n");
+      return false;
+    }
+    if (variant == WavVariant::Codebook) printf("Output file prepared...[OK]\n");
+  }
+  block_frames = frames > 0 ? frames : 1;
+  size_t n = static_cast<size_t>(block_frames) * frame_samples();
+  in_block = static_cast<int16_t *>(calloc(n, sizeof(int16_t)));
+  out_block = static_cast<int16_t *>(calloc(n, sizeof(int16_t)));
+  if (!in_block || !out_block) {
+    printf("not enough memory for %d-frame blocks. aborting.\n", block_frames);
+    return false;
+  }
+  if (variant != WavVariant::Codebook) printf("audio I/O ok\n");
+  return true;
+}
+
+int WavPair::read_block(double *values, int frames) {
+  if (!in_block || frames <= 0) return 0;
+  if (frames > block_frames) frames = block_frames;
+  const int fs = frame_samples();
+  size_t bytes = fread(in_block, 1, static_cast<size_t>(frames) * fs * 2, input);
+  int n = static_cast<int>(bytes / (static_cast<size_t>(fs) * 2));
+  for (int i = 0; i < n; ++i) {
+    const int16_t *s = in_block + static_cast<size_t>(i) * fs;
+    if (channels == 2)
+      values[i] = (s[0] * static_cast<double>(kSampleScale) + s[1] * static_cast<double>(kSampleScale)) * 0.5;
+    else
+      values[i] = sample_to_value(s[0]);
+  }
+  return n;
+}
+
+int WavPair::write_block(const double *values, int frames) {
+  if (!out_block || !output || frames <= 0) return 0;
+  if (frames > block_frames) frames = block_frames;
+  const int fs = frame_samples();
+  for (int i = 0; i < frames; ++i) {
+    int16_t *s = out_block + static_cast<size_t>(i) * fs;
+    s[0] = value_to_sample(values[i]);
+    if (channels == 2) s[1] = s[0];
+    // Further channels of a multi-channel file stay silent.
+  }
+  size_t bytes = fwrite(out_block, 1, static_cast<size_t>(frames) * fs * 2, output);
+  return static_cast<int>(bytes / (static_cast<size_t>(fs) * 2));
+}
+
+void WavPair::release() {
+  free(in_block);
+  free(out_block);
+  in_block = out_block = nullptr;
+  if (output) fclose(output);
+  output = nullptr;
+}
+
+int AcqReader::open_input(const char *path) {
+  close();
+  file = fopen(path, "rb");
+  if (!file || is_directory(file)) {
+    if (file) fclose(file);
+    file = nullptr;
+    printf("file not found '%s'. aborting.\n", path);
+    return 1;
+  }
+  WavHeader h;
+  if (fread(h.bytes, 1, kWavHeaderBytes, file) < static_cast<size_t>(kWavHeaderBytes)) {
+    printf("not a valid WAV file. aborting.\n");
+    close();
+    return 2;
+  }
+  if (!h.is_riff()) {
+    printf("not a RIFF WAV file. aborting.\n");
+    close();
+    return 3;
+  }
+  sample_rate = h.sample_rate();
+  channels = h.channels();
+  bits_per_sample = h.bits_per_sample();
+  printf("samplerate: %d\n", sample_rate);
+  if (bits_per_sample == 0)
+    printf("bits/sample: auto\n");
+  else
+    printf("bits/sample: %d\n", bits_per_sample);
+  report_channels(channels);
+  block_pos = kBlockBytes;
+  return 0;
+}
+
+bool AcqReader::next_block() {
+  if (!file) return false;
+  size_t got = fread(block, 1, kBlockBytes, file);
+  if (got < static_cast<size_t>(kBlockBytes)) return false;
+  block_pos = 0;
+  return true;
+}
+
+bool AcqReader::next_frame(double &left, double &right) {
+  const int fb = frame_bytes();
+  // A frame that would straddle the block's end starts the next block.
+  if (block_pos + fb > kBlockBytes && !next_block()) return false;
+  left = sample_to_value(sample_at(block, block_pos));
+  right = channels <= 1 ? left : sample_to_value(sample_at(block, block_pos + 2));
+  block_pos += fb;
+  return true;
+}
+
+void AcqReader::close() {
+  if (file) fclose(file);
+  file = nullptr;
+}

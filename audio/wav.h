@@ -1,0 +1,107 @@
+// 16-bit RIFF WAVE files: sample scaling, block-wise transform I/O, and the
+// block reader that plays a file into the acquisition engine.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Nearest single-precision number to 1/32767; products are taken in double.
+constexpr float kSampleScale = 1.0f / 32767.0f;
+
+inline double sample_to_value(int16_t s) { return s * static_cast<double>(kSampleScale); }
+
+// Truncate value x 32767 toward zero and keep the low 16 bits: no clipping,
+// so 1.5 wraps to -16386. Values no 64-bit integer can hold (and NaN) give 0
+// instead of undefined behaviour.
+inline int16_t value_to_sample(double v) {
+  double t = v * 32767.0;
+  if (!(t > -9.2e18 && t < 9.2e18)) return 0;
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(static_cast<int64_t>(t))));
+}
+
+constexpr int kWavHeaderBytes = 44;
+
+struct WavHeader {
+  unsigned char bytes[kWavHeaderBytes];
+  bool is_riff() const;
+  int channels() const;
+  int sample_rate() const;
+  int bits_per_sample() const;
+};
+
+// True when both paths name one existing file (also through links or other
+// spellings of the path). A transform must never write over its own input.
+bool same_file(const char *a, const char *b);
+
+// Refuses, with a message, an output path that names the same file as one of
+// the inputs; true when the run may go on.
+bool output_is_safe(const char *output, const char *input, const char *other_input = nullptr);
+
+enum class WavVariant {
+  RequiredOutput,  // fold
+  OptionalOutput,  // tstring, tether, tfield, mirage, unfold
+  Codebook,        // reconstruct
+};
+
+// One input and at most one output file for a block-wise transform run.
+// The caller opens and closes the input. The output is opened here, by path,
+// only once the input's header is known to be good and the output is known
+// not to be one of the inputs, so a bad command never empties a file.
+struct WavPair {
+  FILE *input = nullptr;
+  FILE *output = nullptr;  // owned: opened by open(), closed by release()
+  int sample_rate = 0;
+  int channels = 0;
+  int bits_per_sample = 0;
+  int block_frames = 0;
+  int16_t *in_block = nullptr;
+  int16_t *out_block = nullptr;
+  unsigned char header[kWavHeaderBytes] = {};
+
+  // Reads and reports the header, creates the output (out_path null: none)
+  // and copies the header into it; true when ready. other_path names a
+  // further input (a codebook) that the output must not overwrite either.
+  bool open(FILE *in, const char *in_path, const char *out_path, int frames, WavVariant variant,
+            const char *other_path = nullptr);
+  // open() in two halves, for a caller that checks its settings against the
+  // header before any output exists.
+  bool read_header(FILE *in);
+  bool finish_open(const char *in_path, const char *out_path, int frames, WavVariant variant,
+                   const char *other_path = nullptr);
+  // One mono double per frame (the mean of a stereo frame).
+  int read_block(double *values, int frames);
+  // Writes each value into the first (and for stereo the second) channel.
+  int write_block(const double *values, int frames);
+  void release();
+  ~WavPair() { release(); }
+
+  // Frame size in 16-bit samples; a header claiming 0 channels reads as mono.
+  int frame_samples() const { return channels > 0 ? channels : 1; }
+};
+
+// The acquisition engine's file reader: 4096-byte blocks, one frame at a time.
+struct AcqReader {
+  static constexpr int kBlockBytes = 4096;
+  FILE *file = nullptr;
+  int sample_rate = 44100;
+  int channels = 2;
+  int bits_per_sample = 0;
+  int block_pos = 0;
+  unsigned char block[kBlockBytes] = {};
+
+  // 0 ready, 1 file not found, 2 header too short, 3 not RIFF.
+  int open_input(const char *path);
+  // Reads the next 4096 data bytes; false when fewer arrive (input ended).
+  bool next_block();
+  // Decodes the frame at block_pos (reading a block first when needed) and
+  // advances; false when the input has ended.
+  bool next_frame(double &left, double &right);
+  // Bytes of one frame as decoded here: the samples are always 16-bit.
+  int frame_bytes() const { return 2 * (channels > 0 ? channels : 1); }
+  void close();
+};
+
+// Little-endian 16-bit sample at byte p of a buffer.
+inline int16_t sample_at(const unsigned char *bytes, int p) {
+  return static_cast<int16_t>(static_cast<uint16_t>(bytes[p] | (bytes[p + 1] << 8)));
+}

@@ -1,0 +1,42 @@
+// Option store: keyed text settings in a global scope and four display scopes.
+#pragma once
+
+struct OptionEntry {
+  char key[20];   // at most 19 characters; empty marks a free entry
+  char *value;    // owned; null in a free entry
+};
+
+struct OptionStore {
+  static constexpr int kScopes = 5;       // global, displays 0..3
+  static constexpr int kEntries = 60;
+  static constexpr int kKeyChars = 19;
+
+  OptionEntry scopes[kScopes][kEntries];
+
+  // display is -1 for the global scope or 0..3.
+  const char *find(int display, const char *key, bool warn);
+  double get_double(int display, const char *key, bool warn, double def);
+  int get_int(int display, const char *key, bool warn, int def);
+  const char *get_text(int display, const char *key, bool warn, const char *def);
+  int set(int display, const char *key, const char *text);
+  int load_file(const char *path);
+  const char *resolve_alias(const char *key, char buffer[20]);
+  bool is_unlisted(const char *key);
+  void print_all();
+  void release();
+  ~OptionStore() { release(); }
+};
+
+// The one program-wide store (zero-initialised before any code runs).
+extern OptionStore g_options;
+
+// Queries of the set command answered by the live view; null until the
+// window side installs them.
+struct ViewQueries {
+  void (*view_angles)(double &altitude, double &azimuth, double &scale);
+  double (*slice_frequency)(int display);
+};
+extern ViewQueries g_view_queries;
+
+// Console handler of "set".
+int set_command(char *line);
