@@ -22,6 +22,14 @@ double raw_weight(int level, double alpha) {
 
 }  // namespace
 
+double medium_output(double u) {
+  constexpr double kEdge = 1.0 - 0x1p-53;  // the largest double below 1
+  double y = 2.0 / (1.0 + std::exp(-4.0 * u)) - 1.0;
+  if (y > kEdge) return kEdge;
+  if (y < -kEdge) return -kEdge;
+  return y;
+}
+
 bool ether_size_ok(int max_octave) {
   if (max_octave >= 0 && max_octave <= kEtherMaxOctave) return true;
   printf("*** warning: max-octave %d out of range 0..%d, nothing done\n", max_octave, kEtherMaxOctave);
@@ -142,7 +150,6 @@ bool Ether::compute_weights() {
       peak = 1 << k;
     }
   }
-  weights[max_octave] = raw_weight(max_octave, alpha) / sum;
   return true;
 }
 
@@ -205,5 +212,5 @@ double Ether::step(double x) {
     }
     cur[1] = b * cur[pull_node[k]] + (1.0 - b) * cur[1];
   }
-  return 2.0 / (1.0 + std::exp(-4.0 * cur[1])) - 1.0;
+  return medium_output(cur[1]);
 }

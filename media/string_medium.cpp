@@ -50,5 +50,5 @@ double StringMedium::step(double x) {
   for (int i = 1; i < last; ++i)
     cur[i] = up[i] + half_f * (up[i + 1] - 2.0 * up[i] + up[i - 1]) + d * (up[i] - up2[i]);
   cur[last] = cur[last - 1];  // the free end follows its neighbour
-  return 2.0 / (1.0 + std::exp(-4.0 * cur[last])) - 1.0;
+  return medium_output(cur[last]);
 }
