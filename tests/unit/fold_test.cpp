@@ -146,6 +146,15 @@ std::vector<int16_t> reference_fold(const testkit::Wav &in, double beat, double 
 
 struct FoldRun : ::testing::Test {
   std::string dir = testkit::make_temp_dir("fold");
+  // The output file against the direct evaluation, within one 16-bit unit.
+  void expect_reference(const testkit::Wav &w, double beat, double bass, double key, int depth,
+                        double scale) {
+    testkit::Wav got;
+    ASSERT_TRUE(testkit::read_wav(dir + "/out.wav", got));
+    std::vector<int16_t> want = reference_fold(w, beat, bass, key, depth, scale);
+    ASSERT_EQ(got.samples.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) ASSERT_LE(std::abs(got.samples[i] - want[i]), 1) << i;
+  }
   std::string run(const testkit::Wav &w, const char *beat = "0.2", const char *bass = "110",
                   const char *key = "440", const char *depth = "9", const char *scale = "0.5") {
     std::string in = dir + "/in.wav", out = dir + "/out.wav";
@@ -195,11 +204,7 @@ TEST_F(FoldRun, OutputEqualsTheDirectEvaluation) {
 TEST_F(FoldRun, ShortBeatFollowsTheCurrentBlock) {
   testkit::Wav w = testkit::sine_wav(44100, 512 * 6 + 100, {{110, 0.3}, {440, 0.3}, {660, 0.2}});
   run(w, "0.001", "110", "440", "7", "0.7");
-  testkit::Wav got;
-  ASSERT_TRUE(testkit::read_wav(dir + "/out.wav", got));
-  std::vector<int16_t> want = reference_fold(w, 0.001, 110, 440, 7, 0.7);
-  ASSERT_EQ(got.samples.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) ASSERT_LE(std::abs(got.samples[i] - want[i]), 1) << i;
+  expect_reference(w, 0.001, 110, 440, 7, 0.7);
 }
 
 TEST_F(FoldRun, DeepTreeWithHighBassLeavesOutBinsPastTheSpectrum) {
@@ -207,11 +212,7 @@ TEST_F(FoldRun, DeepTreeWithHighBassLeavesOutBinsPastTheSpectrum) {
   // rest still match the direct evaluation.
   testkit::Wav w = testkit::sine_wav(44100, 512 * 4, {{2000, 0.3}, {2666, 0.3}, {3000, 0.2}});
   run(w, "0.02", "2000", "2000", "12", "0.5");
-  testkit::Wav got;
-  ASSERT_TRUE(testkit::read_wav(dir + "/out.wav", got));
-  std::vector<int16_t> want = reference_fold(w, 0.02, 2000, 2000, 12, 0.5);
-  ASSERT_EQ(got.samples.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) ASSERT_LE(std::abs(got.samples[i] - want[i]), 1) << i;
+  expect_reference(w, 0.02, 2000, 2000, 12, 0.5);
 }
 
 TEST_F(FoldRun, RefusedSettingsCreateNoOutput) {
