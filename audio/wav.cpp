@@ -88,6 +88,7 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
       printf("cannot create output file '%s'. aborting.\n", out_path);
       return false;
     }
+    setvbuf(output, nullptr, _IOFBF, 1 << 16);
     if (fwrite(header, 1, kWavHeaderBytes, output) < static_cast<size_t>(kWavHeaderBytes)) {
       printf("not a valid WAV file. aborting.\n");
       return false;

@@ -154,6 +154,7 @@ int fold_main(int count, char **vector) {
     printf("arguments not ok\n");
     return 0;
   }
+  setvbuf(in, nullptr, _IOFBF, 1 << 16);
   fold_process(in, input, output, depth, bassline, key, beat, scale);
   fclose(in);
   return 0;
@@ -161,12 +162,19 @@ int fold_main(int count, char **vector) {
 
 namespace {
 
+// One fourth or fifth update of the synthesis: X[dst] mixes in X[src].
+struct FoldMix {
+  int src, dst, weight;
+};
+
 // Everything one run owns; freed on every way out.
 struct FoldRun {
   double *block = nullptr, *spectrum = nullptr, *back_in = nullptr, *back_out = nullptr;
   fftw_plan forward = nullptr, backward = nullptr;
   FoldNode *nodes = nullptr;
   int (*node_bins)[3] = nullptr;
+  double *half_weights = nullptr;  // half w_fourth, w_fifth of node j at 2j, 2j+1
+  FoldMix *mixes = nullptr;
   double *ring = nullptr;
   ~FoldRun() {
     if (forward) fftw_destroy_plan(forward);
@@ -177,6 +185,8 @@ struct FoldRun {
     fftw_free(back_out);
     free(nodes);
     free(node_bins);
+    free(half_weights);
+    free(mixes);
     free(ring);
   }
 };
@@ -203,7 +213,10 @@ void fold_process(FILE *input, const char *input_name, const char *output_name, 
   const int node_count = (1 << depth) - 1;
   run.nodes = static_cast<FoldNode *>(calloc(node_count, sizeof(FoldNode)));
   run.node_bins = static_cast<int(*)[3]>(calloc(node_count, sizeof(int[3])));
-  if (!run.block || !run.spectrum || !run.back_in || !run.back_out || !run.nodes || !run.node_bins) {
+  run.half_weights = static_cast<double *>(calloc(2 * static_cast<size_t>(node_count), sizeof(double)));
+  run.mixes = static_cast<FoldMix *>(calloc(2 * static_cast<size_t>(node_count), sizeof(FoldMix)));
+  if (!run.block || !run.spectrum || !run.back_in || !run.back_out || !run.nodes || !run.node_bins ||
+      !run.half_weights || !run.mixes) {
     printf("fold: not enough memory. aborting.\n");
     return;
   }
@@ -249,6 +262,15 @@ void fold_process(FILE *input, const char *input_name, const char *output_name, 
   for (int b = 0; b < kFoldBins; ++b)
     lag[b] = floor_int(static_cast<double>(b - g.bass_bin) * g.nbeat / (255 - g.bass_bin));
   auto in_band = [&](int b) { return b >= g.band_lo && b < g.band_hi; };
+  int mix_count = 0;
+  bool band_reached[kFoldBins] = {};
+  for (int j = 0; j < node_count; ++j) {
+    const int *nb = run.node_bins[j];
+    if (!in_spectrum(nb[0]) || !in_spectrum(nb[2])) continue;
+    for (int q = 0; q < 3; ++q) band_reached[nb[q]] |= in_band(nb[q]);
+    if (!in_band(nb[1])) run.mixes[mix_count++] = {nb[0], nb[1], 2 * j};
+    if (!in_band(nb[2])) run.mixes[mix_count++] = {nb[0], nb[2], 2 * j + 1};
+  }
 
   double folded[kFoldBins];
   double rebuilt[kFoldBins];
@@ -278,24 +300,21 @@ void fold_process(FILE *input, const char *input_name, const char *output_name, 
       if (v0 < 0.0001 || v1 < 0.0001 || v2 < 0.0001) continue;
       run.nodes[j].w_fourth = v1 / v0;
       run.nodes[j].w_fifth = v2 / v0;
+      run.half_weights[2 * j] = 0.5 * run.nodes[j].w_fourth;
+      run.half_weights[2 * j + 1] = 0.5 * run.nodes[j].w_fifth;
     }
-    memset(rebuilt, 0, sizeof rebuilt);
-    for (int sweep = 0; sweep < 5; ++sweep) {
-      for (int j = 0; j < node_count; ++j) {
-        const int *nb = run.node_bins[j];
-        if (!in_spectrum(nb[0]) || !in_spectrum(nb[2])) continue;
-        const FoldNode &n = run.nodes[j];
-        if (in_band(nb[0])) rebuilt[nb[0]] = row[nb[0]];
-        if (in_band(nb[1]))
-          rebuilt[nb[1]] = row[nb[1]];
-        else
-          rebuilt[nb[1]] = 0.5 * (rebuilt[nb[0]] * n.w_fourth + rebuilt[nb[1]]);
-        if (in_band(nb[2]))
-          rebuilt[nb[2]] = row[nb[2]];
-        else
-          rebuilt[nb[2]] = 0.5 * (rebuilt[nb[0]] * n.w_fifth + rebuilt[nb[2]]);
+    // Band bins only ever take the block's own magnitudes, and a node copies
+    // its band bins before it reads them; so the band bins some node reaches
+    // start with their magnitudes and the sweeps reduce to the fourth/fifth
+    // updates, in node order.
+    for (int b = 0; b < kFoldBins; ++b) rebuilt[b] = band_reached[b] ? row[b] : 0.0;
+    for (int sweep = 0; sweep < 5; ++sweep)
+      for (int i = 0; i < mix_count; ++i) {
+        const FoldMix &op = run.mixes[i];
+        // Same value as 0.5 * (X[src] * w + X[dst]): halving is exact, and
+        // the two products can run side by side.
+        rebuilt[op.dst] = rebuilt[op.src] * run.half_weights[op.weight] + 0.5 * rebuilt[op.dst];
       }
-    }
     run.back_in[0] = rebuilt[0];
     for (int k = 1; k <= 256; ++k) run.back_in[k] = 0;
     for (int k = 1; k < kFoldBins; ++k) run.back_in[kFoldBlock - k] = scale * rebuilt[k];
@@ -303,7 +322,7 @@ void fold_process(FILE *input, const char *input_name, const char *output_name, 
     for (int t = 0; t < kFoldBlock; ++t) run.back_out[t] *= 0.00390625;
     wav.write_block(run.back_out, kFoldBlock);
     putchar('.');
-    fflush(stdout);
+    if (c % 64 == 0) fflush(stdout);  // progress stays visible without a write per block
     processed += 512.0 / sr;
     ++c;
     got = wav.read_block(run.block, kFoldBlock);

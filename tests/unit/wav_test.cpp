@@ -1,0 +1,192 @@
+// WAV scaling rules, header checks and the acquisition block reader.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "audio/wav.h"
+#include "tests/support/testkit.h"
+
+namespace {
+
+TEST(SampleScaling, ReadingUsesTheSinglePrecisionFactor) {
+  const double k = static_cast<double>(1.0f / 32767.0f);
+  EXPECT_NE(k, 1.0 / 32767.0);
+  EXPECT_EQ(sample_to_value(16384), 16384 * k);
+  EXPECT_NEAR(sample_to_value(16384), 0.50002, 1e-5);
+}
+
+TEST(SampleScaling, WritingTruncatesAndWraps) {
+  EXPECT_EQ(value_to_sample(1.0), 32767);
+  EXPECT_EQ(value_to_sample(-1.0), -32767);
+  EXPECT_EQ(value_to_sample(0.99999), 32766);
+  EXPECT_EQ(value_to_sample(-0.99999), -32766);
+  EXPECT_EQ(value_to_sample(1.5), -16386);
+  EXPECT_EQ(value_to_sample(NAN), 0);
+  EXPECT_EQ(value_to_sample(1e300), 0);
+}
+
+struct Files : ::testing::Test {
+  std::string dir = testkit::make_temp_dir("wav");
+  std::string path(const char *n) { return dir + "/" + n; }
+  std::string out;
+};
+
+TEST_F(Files, HeaderOnlyFileOpensAndReadsNothing) {
+  testkit::Wav w;
+  testkit::write_wav(path("h.wav"), w);
+  FILE *f = fopen(path("h.wav").c_str(), "rb");
+  WavPair p;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(p.open(f, path("h.wav").c_str(), path("o.wav").c_str(), 512, WavVariant::RequiredOutput));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "samplerate: 44100\nbits/sample: 16\nstereo wave\naudio I/O ok\n");
+  double v[512];
+  EXPECT_EQ(p.read_block(v, 512), 0);
+  p.release();
+  fclose(f);
+  EXPECT_EQ(testkit::read_file(path("o.wav")).size(), 44u);
+}
+
+TEST_F(Files, StereoFramesAverageAndMonoIsCopiedToBothChannels) {
+  testkit::Wav w;
+  w.samples = {32767, -32767, 16384, 0};
+  testkit::write_wav(path("s.wav"), w);
+  FILE *f = fopen(path("s.wav").c_str(), "rb");
+  WavPair p;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(p.open(f, path("s.wav").c_str(), path("o.wav").c_str(), 4, WavVariant::RequiredOutput));
+  testing::internal::GetCapturedStdout();
+  double v[4];
+  ASSERT_EQ(p.read_block(v, 4), 2);
+  EXPECT_EQ(v[0], 0.0);
+  EXPECT_NEAR(v[1], 0.25001, 1e-5);
+  double o[2] = {1.5, 0.99999};
+  EXPECT_EQ(p.write_block(o, 2), 2);
+  p.release();
+  fclose(f);
+  testkit::Wav r;
+  std::vector<unsigned char> h;
+  ASSERT_TRUE(testkit::read_wav(path("o.wav"), r, &h));
+  EXPECT_EQ(r.samples, (std::vector<int16_t>{-16386, -16386, 32766, 32766}));
+  EXPECT_EQ(h, testkit::wav_header(44100, 2, 16, 8));  // copied, sizes not recomputed
+}
+
+TEST_F(Files, OtherBitWidthsStillDecodeAs16Bit) {
+  testkit::Wav w;
+  w.channels = 1;
+  w.bits = 8;
+  w.samples = {16384, -16384};
+  testkit::write_wav(path("m8.wav"), w);
+  FILE *f = fopen(path("m8.wav").c_str(), "rb");
+  WavPair p;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(p.open(f, path("m8.wav").c_str(), nullptr, 8, WavVariant::OptionalOutput));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("warning: MONO (#channels: 1). making L=R.\n"),
+            std::string::npos);
+  double v[8];
+  ASSERT_EQ(p.read_block(v, 8), 2);
+  EXPECT_EQ(v[0], sample_to_value(16384));
+  EXPECT_EQ(v[1], sample_to_value(-16384));
+  fclose(f);
+}
+
+TEST_F(Files, BadInputsAreRefusedAndTheOutputIsNeverCreated) {
+  testkit::write_file(path("short.wav"), "RIFF1234");
+  auto h = testkit::wav_header(44100, 2, 16, 0);
+  h[0] = 'r';
+  testkit::write_file(path("riff.wav"), std::string(h.begin(), h.end()));
+  struct Case { const char *file; const char *message; } cases[] = {
+      {"short.wav", "not a valid WAV file. aborting.\n"},
+      {"riff.wav", "not a RIFF WAV file. aborting.\n"},
+      {"", "not a valid WAV file. aborting.\n"},  // the folder itself
+  };
+  for (auto &c : cases) {
+    std::string in = path(c.file);
+    FILE *f = fopen(in.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << in;
+    WavPair p;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(p.open(f, in.c_str(), path("never.wav").c_str(), 512, WavVariant::RequiredOutput));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message) << c.file;
+    fclose(f);
+    EXPECT_FALSE(testkit::file_exists(path("never.wav")));
+  }
+}
+
+TEST_F(Files, SameFileThroughAnotherPathOrLinkIsRefused) {
+  testkit::write_wav(path("a.wav"), testkit::sine_wav(44100, 600, {{440, 0.5}}));
+  std::string before = testkit::read_file(path("a.wav"));
+  ASSERT_EQ(symlink(path("a.wav").c_str(), path("link.wav").c_str()), 0);
+  std::string other_spelling = dir + "/./a.wav";
+  for (const std::string &out : {path("a.wav"), path("link.wav"), other_spelling}) {
+    FILE *f = fopen(path("a.wav").c_str(), "rb");
+    WavPair p;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(p.open(f, path("a.wav").c_str(), out.c_str(), 512, WavVariant::RequiredOutput));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("is the same file as an input"),
+              std::string::npos);
+    fclose(f);
+  }
+  EXPECT_EQ(testkit::read_file(path("a.wav")), before);
+}
+
+TEST_F(Files, UnwritableOutputFolderIsReported) {
+  testkit::write_wav(path("a.wav"), testkit::sine_wav(44100, 10, {{440, 0.5}}));
+  FILE *f = fopen(path("a.wav").c_str(), "rb");
+  WavPair p;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(p.open(f, path("a.wav").c_str(), path("no/such/dir/o.wav").c_str(), 512,
+                      WavVariant::RequiredOutput));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("cannot create output file"), std::string::npos);
+  fclose(f);
+}
+
+TEST_F(Files, AcquisitionReaderPlaysWholeBlocksOnly) {
+  testkit::Wav w;
+  w.samples.resize(5000);  // 10000 data bytes
+  for (size_t i = 0; i < w.samples.size(); ++i) w.samples[i] = static_cast<int16_t>(i);
+  testkit::write_wav(path("p.wav"), w);
+  AcqReader r;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(r.open_input(path("p.wav").c_str()), 0);
+  testing::internal::GetCapturedStdout();
+  double l, rr;
+  int frames = 0;
+  while (r.next_frame(l, rr)) {
+    EXPECT_EQ(l, sample_to_value(static_cast<int16_t>(2 * frames)));
+    EXPECT_EQ(rr, sample_to_value(static_cast<int16_t>(2 * frames + 1)));
+    ++frames;
+  }
+  EXPECT_EQ(frames * 4, 8192);
+  r.close();
+}
+
+TEST_F(Files, AcquisitionReaderMessagesAndMono) {
+  AcqReader r;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(r.open_input(path("missing.wav").c_str()), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "file not found '" + path("missing.wav") + "'. aborting.\n");
+  testkit::write_file(path("t.wav"), "RIFF");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(r.open_input(path("t.wav").c_str()), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "not a valid WAV file. aborting.\n");
+
+  testkit::Wav w;
+  w.channels = 1;
+  w.bits = 0;
+  w.samples.assign(4096, 1000);
+  testkit::write_wav(path("m.wav"), w);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(r.open_input(path("m.wav").c_str()), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "samplerate: 44100\nbits/sample: auto\nwarning: MONO (#channels: 1). making L=R.\n");
+  double l, rr;
+  ASSERT_TRUE(r.next_frame(l, rr));
+  EXPECT_EQ(l, rr);
+  EXPECT_EQ(l, sample_to_value(1000));
+  r.close();
+}
+
+}  // namespace
