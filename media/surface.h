@@ -20,7 +20,8 @@ struct Surface {
   double *grid = nullptr;
   double *grid_prev = nullptr;
   unsigned char *wall = nullptr;  // 1 = wall cell
-  // 1.0 for a cell that moves and is summed; 0.0 for walls and the driven cell.
+  // Padded like grid: 1.0 for a cell that moves and is summed; 0.0 for the
+  // border, walls and the driven cell.
   double *moving = nullptr;
   int width = 10;
   int height = 1;
