@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "display/graphs.h"
 #include "display/transform_state.h"
 #include "media/ether.h"
+#include "media/tfield.h"
 #include "tests/support/testkit.h"
 
 namespace {
@@ -311,4 +314,27 @@ TEST_F(UnfoldEngine, ShortInputIsCopiedAndTheFinalLineNeedsNoBlock) {
   EXPECT_NE(r.out.find("[.]\n\n---------- processed 0 sec(#0): no full block, no averages\n"), std::string::npos);
   EXPECT_EQ(r.out.find("nan"), std::string::npos);
   EXPECT_TRUE(testkit::file_exists("log.txt"));
+}
+
+TEST_F(UnfoldEngine, MediumCommandsSetTheirModeAndClearTheViewAfterwards) {
+  ASSERT_TRUE(testkit::write_wav("in.wav", testkit::sine_wav(44100, 512 * 2, {{440, 0.5}}, 2)));
+  testkit::write_file("field", "dim 6 5\nshape 1\n");
+  struct Case {
+    int (*handler)(char *);
+    const char *line;
+    int mode;
+  } cases[] = {{tfield, "tfield a.wav in.wav", 1}, {mirage, "mirage b.wav in.wav", 5}, {unfold, "unfold c.wav in.wav", 4}};
+  for (const Case &c : cases) {
+    char line[64];
+    snprintf(line, sizeof line, "%s", c.line);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(c.handler(line), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(g_graphs.live.mode, c.mode) << c.line;
+    EXPECT_EQ(g_graphs.live.display[0], nullptr) << c.line;
+    EXPECT_EQ(g_graphs.live.live[0], nullptr) << c.line;
+    EXPECT_EQ(g_graphs.live.dim1[0], 0) << c.line;
+  }
+  EXPECT_EQ(testkit::read_file("a.wav"), testkit::read_file("b.wav"));
+  EXPECT_EQ(testkit::read_file("c.wav").size(), 44u + 4 * 1024);
 }
