@@ -7,8 +7,10 @@
 #include "console/console.h"
 #include "options/options.h"
 #include "media/tfield.h"
+#include "media/tstring.h"
 #include "media/unfold.h"
 #include "transforms/fold.h"
+#include "transforms/reconstruct.h"
 
 namespace {
 
@@ -30,11 +32,11 @@ const CommandEntry kCommandTable[] = {
     {"analyse", not_available, "start(1) or stop(2) analysis",
      "for (1) 'analyse :display <filename>' or 'analyse' for (2)"},
     {"history", history_command, "list previous commands", nullptr},
-    {"reconstruct", not_available, "reconstruct <outfile> <infile> <iviv>",
+    {"reconstruct", reconstruct_command, "reconstruct <outfile> <infile> <iviv>",
      "revive harmony using IVIV after bandpass"},
     {"fold", fold_command, "fold <outfile> <infile>", "music transform using rhythm folding (rIVIV algorithm)"},
-    {"tstring", not_available, "tstring [<outfile>] [<infile>]", "tin-can music transform"},
-    {"tether", not_available, "tether [<outfile>] [<infile>]", "simulate a multi-path elastic medium"},
+    {"tstring", tstring, "tstring [<outfile>] [<infile>]", "tin-can music transform"},
+    {"tether", tstring, "tether [<outfile>] [<infile>]", "simulate a multi-path elastic medium"},
     {"tfield", tfield, "tfield [<outfile>] [<infile>]", "multi-surface music transform"},
     {"mirage", mirage, "mirage [<outfile>] [<infile>]", "mirage -form hologram shaped by music"},
     {"unfold", unfold, "unfold <outfile> [<infile>]",

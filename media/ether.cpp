@@ -22,6 +22,14 @@ double raw_weight(int level, double alpha) {
 
 }  // namespace
 
+double medium_output(double u) {
+  constexpr double kEdge = 1.0 - 0x1p-53;  // the largest double below 1
+  double y = 2.0 / (1.0 + std::exp(-4.0 * u)) - 1.0;
+  if (y > kEdge) return kEdge;
+  if (y < -kEdge) return -kEdge;
+  return y;
+}
+
 bool ether_size_ok(int max_octave) {
   if (max_octave >= 0 && max_octave <= kEtherMaxOctave) return true;
   printf("*** warning: max-octave %d out of range 0..%d, nothing done\n", max_octave, kEtherMaxOctave);
@@ -142,7 +150,6 @@ bool Ether::compute_weights() {
       peak = 1 << k;
     }
   }
-  weights[max_octave] = raw_weight(max_octave, alpha) / sum;
   return true;
 }
 
@@ -182,28 +189,35 @@ void Ether::report() const {
 }
 
 double Ether::step(double x) {
-  size_t bytes = sizeof(double) * static_cast<size_t>(nodes);
-  memcpy(u_prev2, u_prev, bytes);
-  memcpy(u_prev, u, bytes);
+  // Rotate the arrays (the oldest becomes the new u) and start u from
+  // u_prev: one copy instead of two.
+  double *oldest = u_prev2;
+  u_prev2 = u_prev;
+  u_prev = u;
+  u = oldest;
+  if (view && view->display[0] == u_prev) view->display[0] = u;
+  memcpy(u, u_prev, sizeof(double) * static_cast<size_t>(nodes));
   u[0] = x;
-  const double half_f = 0.5 * fpermu;
-  const double d = damp;
   const double *__restrict up = u_prev;
   const double *__restrict up2 = u_prev2;
   double *__restrict cur = u;
+  const int *__restrict ns = step_n;
+  const int *__restrict ls = step_l;
+  const int *__restrict rs = step_r;
   for (int k = 0; k <= max_octave; ++k) {
     const double b = weights[k];
     // A level of weight 0 adds exactly nothing to any node, nor pulls the end.
     if (b == 0.0) continue;
-    const int *__restrict ns = step_n;
-    const int *__restrict ls = step_l;
-    const int *__restrict rs = step_r;
+    // b (f/2 (up[r] - 2 up[n] + up[l]) + d (up[n] - up2[n])), gathered by
+    // array: the same increment to within rounding, in fewer operations.
+    const double side = b * 0.5 * fpermu;
+    const double centre = b * (damp - fpermu);
+    const double back = b * damp;
     for (int i = level_start[k], e = level_start[k + 1]; i < e; ++i) {
-      int n = ns[i];
-      double p = up[n];
-      cur[n] = cur[n] + b * (half_f * (up[rs[i]] - 2.0 * p + up[ls[i]]) + d * (p - up2[n]));
+      const int n = ns[i];
+      cur[n] += side * (up[ls[i]] + up[rs[i]]) + centre * up[n] - back * up2[n];
     }
     cur[1] = b * cur[pull_node[k]] + (1.0 - b) * cur[1];
   }
-  return 2.0 / (1.0 + std::exp(-4.0 * cur[1])) - 1.0;
+  return medium_output(cur[1]);
 }

@@ -8,6 +8,10 @@
 // Memory grows as 2^max_octave: 20 is about 100 MB of arrays.
 constexpr int kEtherMaxOctave = 20;
 
+// The output of a string end: tanh(2u) as 2/(1 + e^(-4u)) - 1, kept strictly
+// inside (-1, 1), where the formula alone rounds to +-1 once |u| passes 9.
+double medium_output(double u);
+
 // True when a medium of this size may be built; otherwise prints why.
 bool ether_size_ok(int max_octave);
 
@@ -18,9 +22,10 @@ struct Ether {
   double damp;         // velocity factor
   int *path;           // node numbers of all levels, level 0 first
   int path_length;     // max_octave + 2^(max_octave + 1)
-  // Normalised weight of level k. One entry per level 0..max_octave: the
-  // finest level's entry is the same bell, divided by the same sum, but not
-  // part of that sum.
+  // Normalised weight of level k, for levels 0..max_octave. The finest
+  // level's entry stays 0: any weight there comes on top of a sum that is
+  // already 1, and nodes moved by a total weight above 1/damp grow without
+  // bound.
   double *weights;
   double *u, *u_prev, *u_prev2;
   double *snap_u, *snap_prev, *snap_prev2;
