@@ -6,7 +6,9 @@
 
 #include "console/console.h"
 #include "options/options.h"
+#include "media/tfield.h"
 #include "media/tstring.h"
+#include "media/unfold.h"
 #include "transforms/fold.h"
 #include "transforms/reconstruct.h"
 
@@ -35,9 +37,9 @@ const CommandEntry kCommandTable[] = {
     {"fold", fold_command, "fold <outfile> <infile>", "music transform using rhythm folding (rIVIV algorithm)"},
     {"tstring", tstring, "tstring [<outfile>] [<infile>]", "tin-can music transform"},
     {"tether", tstring, "tether [<outfile>] [<infile>]", "simulate a multi-path elastic medium"},
-    {"tfield", not_available, "tfield [<outfile>] [<infile>]", "multi-surface music transform"},
-    {"mirage", not_available, "mirage [<outfile>] [<infile>]", "mirage -form hologram shaped by music"},
-    {"unfold", not_available, "unfold <outfile> [<infile>]",
+    {"tfield", tfield, "tfield [<outfile>] [<infile>]", "multi-surface music transform"},
+    {"mirage", mirage, "mirage [<outfile>] [<infile>]", "mirage -form hologram shaped by music"},
+    {"unfold", unfold, "unfold <outfile> [<infile>]",
      "simulate an expanding medium. try to find an invariant."},
     {"help", help_command, "helps helpers helping", nullptr},
     {"exit", exit_command, "exit program (or use ctrl-c)", nullptr},
