@@ -162,6 +162,8 @@ void idle_step() {
 }
 
 void *gui_thread_main(void *window_id) {
+  // Nobody joins this thread: the process ends while it runs.
+  pthread_detach(pthread_self());
   g_graphs.gui_running.store(1);
   while (!g_graphs.stopping) {
     idle_step();
