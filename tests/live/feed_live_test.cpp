@@ -351,3 +351,36 @@ TEST_F(FeedLive, PlotMuteAndPlotAgainAHundredTimes) {
   EXPECT_EQ(r.err.find("An error occured"), std::string::npos) << r.err.substr(0, 2000);
   EXPECT_NE(r.out.find("byebye"), std::string::npos);
 }
+
+TEST_F(FeedLive, PlotReadsTheDisplayOptionsAndListsTheDisplays) {
+  testkit::Wav w = pattern_wav(3000);
+  w.sample_rate = 22050;
+  ASSERT_TRUE(testkit::write_wav(dir + "/slow.wav", w));
+  testkit::RunOptions opts;
+  opts.cwd = dir;
+  opts.env = card("/dev/zero", "/dev/null");
+  testkit::RunResult r = testkit::run_yelm(
+      "set samplerate 48000\nset :0 style fft\nset :0 scale 2.5\nset :1 style w2d\nset :1 quadrant 4\n"
+      "set :2 style ffft\nset :3 style spiral\nset :3 beat 127\nset :3 tuna 880\nset acqdelay 0\n"
+      "set guidelay 3\nplot slow.wav\nmute\nexit\n",
+      opts);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string &o = r.out;
+  EXPECT_NE(o.find("samplerate: 22050\n"), std::string::npos) << o;
+  EXPECT_NE(o.find("unkown graph-type 'ffft' for display 2 (hiding...)\n"), std::string::npos);
+  EXPECT_NE(o.find("w2D quadrant index out-of-scope (defaulting to 2)\n"), std::string::npos);
+  EXPECT_NE(o.find("SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n"), std::string::npos);
+  EXPECT_EQ(testkit::count(o, "*** warning: delay must be >=1\n"), 1);
+  // Displays 0 and 1 have no tuna; display 3 has one; display 2 is hidden.
+  EXPECT_EQ(testkit::count(o, "no tuning? ('tuna' settings). assuming 440 Hz."), 2);
+  EXPECT_NE(o.find("\nGraphic Displays:\n    #     x     y  scale type\n-----------------------------\n"
+                   "    0 -1.00 -1.00  2.50  fft\n"
+                   "    1  1.00 -1.00  1.00  w2d quadrant:2\n"
+                   "    2 -1.00  1.00  1.00  hide\n"
+                   "    3  1.00  1.00  1.00  spiral\n"
+                   "-----------------------------\n    DELAY ACQ:  1  GUI:  3\n-----------------------------\n"
+                   "listening to :0:0\n\naudio device started ....\n"),
+            std::string::npos)
+      << o;
+  EXPECT_EQ(testkit::count(o, "\a"), 1);
+}
