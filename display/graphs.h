@@ -6,14 +6,68 @@
 
 #include <atomic>
 
+#include "audio/feed.h"
 #include "display/transform_state.h"
+
+struct Analyser;
+struct IfsNode;
+
+// What the idle step computes for a slot of a graph type.
+enum FeedKind { kFeedNothing = 0, kFeedSpectrum = 1, kFeedWavelet = 2, kFeedW2d = 3 };
+
+struct GraphType {
+  const char *name;
+  int feed_kind;
+};
+
+enum GraphTypeNumber {
+  kGraphHide = 0,
+  kGraphFft = 1,
+  kGraphC5 = 2,
+  kGraphC5c = 3,
+  kGraphWlet = 4,
+  kGraphW2d = 5,
+  kGraphIfs = 6,
+  kGraphIviv = 7,
+  kGraphSpiral = 8,
+  kGraphTransform = 9,
+  kGraphOrigami = 10,
+  kGraphMirror = 11,
+  kGraphTypes = 12,
+};
+
+// Indexed by GraphTypeNumber; a row with no name ends it.
+extern const GraphType kGraphTypeTable[kGraphTypes + 1];
+
+constexpr int kDisplays = 4;
+constexpr int kAnalyserLength = 512;
+
+struct DisplaySlot {
+  int type;
+  double scale;
+  double x;
+  double y;
+  double tuning_bin;  // floor(512 / sample_rate x tuna)
+  int wlet_detail;
+  int quadrant;
+  int beat;
+  int o_depth;
+  float ifs_triangle[3][3];
+  IfsNode *slice;
+};
 
 struct graphs_t {
   std::atomic<int> stopping{0};  // set once at shutdown; callbacks then return at once
   pthread_mutex_t mutex;         // GuiMutex
   int acqdelay = 1;
   int guidelay = 1;
+  double relh = 0.66;     // iviv tree apex height
+  double hshrink = 1.0;   // per-level factor of relh
+  DataFeed *feed = nullptr;
+  Analyser *analysers[kDisplays] = {};
+  DisplaySlot slots[kDisplays] = {};
   TransformState live{};
+  std::atomic<int> gui_running{0};  // the GUI thread's loop is live
 
   graphs_t();
   ~graphs_t();
@@ -21,6 +75,9 @@ struct graphs_t {
   // Display configuration for a new input (null: the sound card).
   void configure(const char *input);
   void read_display_options();
+  // The slot's analyser and its settings; so far only its tuning bin.
+  void create_analyser(int slot);
+  void print_displays();
   // Stops the input stream and closes the analysis logs.
   void shutdown();
 };
@@ -35,5 +92,11 @@ struct AppState {
 };
 extern AppState g_app;
 
+// One pass of the GUI thread's idle work: stops a stream whose file has ended.
+void idle_step();
 // Body of the GUI thread (argument: int *window_id).
 void *gui_thread_main(void *window_id);
+
+// Console handlers of "plot" and "mute".
+int plot_command(char *line);
+int mute_command(char *line);
