@@ -3,12 +3,16 @@
 
 #include <cstdio>
 
+#include "audio/feed.h"
 #include "options/options.h"
 
 graphs_t g_graphs;
 AppState g_app;
 
-graphs_t::graphs_t() { pthread_mutex_init(&mutex, nullptr); }
+graphs_t::graphs_t() {
+  pthread_mutex_init(&mutex, nullptr);
+  feed = new DataFeed;
+}
 
 graphs_t::~graphs_t() {}
 

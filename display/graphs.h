@@ -6,7 +6,11 @@
 
 #include <atomic>
 
+#include "display/display_slot.h"
 #include "display/transform_state.h"
+
+struct Analyser;
+struct DataFeed;
 
 struct graphs_t {
   std::atomic<int> stopping{0};  // set once at shutdown; callbacks then return at once
@@ -14,6 +18,9 @@ struct graphs_t {
   int acqdelay = 1;
   int guidelay = 1;
   TransformState live{};
+  DataFeed *feed = nullptr;
+  Analyser *analysers[4] = {};
+  DisplaySlot slots[4] = {};
 
   graphs_t();
   ~graphs_t();
