@@ -1,25 +1,104 @@
-// Placeholder of the data feed's consumer view, until the acquisition engine
-// lands; the display side reads only these fields.
+// The acquisition engine: one full-duplex sound-card stream whose callback
+// filters the sound card's and the played file's channels into four rings.
+//
+// Sharing between threads: the audio callback is the only writer of the
+// rings, write_index, time and the wavelet rings while a stream runs. They
+// are atomics: the callback stores each ring element and wavelet element
+// relaxed and publishes write_index (and each wavelet_index) with a release
+// store after every frame; a reader loads the index with acquire and then the
+// elements relaxed. On x86-64 all of these are plain moves, so the callback
+// never waits, locks or allocates. A window read while the callback runs may
+// mix two successive callbacks' samples, which the analysis tolerates.
+// `state` is atomic too. `control` serialises start and stop (the console and
+// the GUI thread may both stop the stream); the callback never takes it.
 #pragma once
 
+#include <pthread.h>
+
+#include <atomic>
+
+#include "audio/filters.h"
+#include "audio/wav.h"
+
+constexpr int kRingLength = 10240;
+constexpr int kRings = 4;
+constexpr int kResampleCapacity = 4096;
+constexpr int kMaxSampleRate = 384000;
+constexpr double kMinResampleFactor = 0.01;
+constexpr double kMaxResampleFactor = 100.0;
+
+// The band filter that the spectrum analyser reads for an "fb" channel.
 struct BandFilter {
-  int kind;  // 5: band FFT
-  int lo, hi;
+  int kind;  // 5 once prepared
+  int lower_bin;
+  int upper_bin;
 };
 
+enum FeedState { kFeedStopped = 0, kFeedRunning = 1, kFeedEnded = -1 };
+
 struct DataFeed {
-  static constexpr int kRing = 10240;
-  static constexpr int kLevelRing = 512;
-  static constexpr int kLevels = 9;
-  void *stream = nullptr;
-  int state = 0;
+  std::atomic<void *> stream{nullptr};  // the PortAudio stream; null when none is open
+  std::atomic<int> state{kFeedStopped};
+  AcqReader reader;  // the played file (reader.file null: sound card only)
   int sample_rate = 44100;
-  double window[4][kRing] = {};
-  int write_index = 0;
-  double time = 0;
-  BandFilter *feedback[4] = {};
-  double *wavelet[4] = {};
-  int wavelet_index[4] = {};
-  void stop() {}
-  int copy_oldest(double *out, int count, int ring) { return 0; }
+  int bits_per_sample = 0;
+  int channels = 2;
+  std::atomic<double> window[kRings][kRingLength];
+  std::atomic<int> write_index{0};
+  std::atomic<double> time{0.0};
+  int listen_left = 0, listen_right = 0;
+  int filter_kind[kRings] = {};
+  double filter_state[kRings][kFilterStateSize] = {};
+  BandFilter *feedback[kRings] = {};
+  std::atomic<double> *wavelet[kRings] = {};  // kWaveletSize elements, or null
+  std::atomic<int> wavelet_index[kRings] = {};
+  void *resampler[2] = {};
+  float resample_in[kResampleCapacity] = {};
+  float resample_out[2][kResampleCapacity] = {};
+  double resample_factor = -1.0;
+  int resample_count = 0, resample_pos = 0;
+  pthread_mutex_t control;
+
+  DataFeed();
+  ~DataFeed();
+  DataFeed(const DataFeed &) = delete;
+  DataFeed &operator=(const DataFeed &) = delete;
+
+  void reset();
+  void prepare();
+  // 0 ready; 1 not found, 2 too short, 3 not RIFF (nothing to play).
+  int open_input(const char *path);
+  void prepare_filter(int channel);
+  // 0, or the PortAudio error code.
+  int start();
+  void stop();
+  // stop() only if the input is still marked ended: the idle step's rule,
+  // safe against a plot that has meanwhile started a new stream.
+  void stop_if_ended();
+  // Copies count values of a ring, oldest first; returns the number copied.
+  int copy_oldest(double *out, int count, int ring) const;
+  // One sample of a ring, for readers on other threads.
+  double sample(int ring, int index) const {
+    return window[ring][index].load(std::memory_order_relaxed);
+  }
+  int current_index() const { return write_index.load(std::memory_order_acquire); }
+
+  void push_wavelet(int channel, double v) {
+    push_wavelet_rings(wavelet[channel], wavelet_index[channel], v);
+  }
+  // The next frame of the played file through the resamplers; false when the
+  // input has ended.
+  bool next_resampled_frame(double &left, double &right);
+
+ private:
+  void stop_locked();
+  void close_resamplers();
 };
+
+// The stream callback: interleaved stereo input (may be null) and output,
+// output time in frames. 0 continue, 1 stop.
+int audio_callback(const float *input, float *output, unsigned long frames, double output_time,
+                   DataFeed *feed);
+
+// Reads a sample rate option value; out-of-range values warn and give 44100.
+int checked_sample_rate(int rate, const char *what);

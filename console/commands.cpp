@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "display/graphs.h"
 #include "options/options.h"
 #include "transforms/fold.h"
 
@@ -22,9 +23,9 @@ int not_available(char *line) {
 
 const CommandEntry kCommandTable[] = {
     {"set", set_command, "set global or display specific options", "enter 'set KNOWN' for an overview"},
-    {"plot", not_available, "capture audio from file(1) or soundcard(2)",
+    {"plot", plot_command, "capture audio from file(1) or soundcard(2)",
      "for (1) 'plot <filename.wav>' or 'plot' for (2)"},
-    {"mute", not_available, "stop audio acquisition now", nullptr},
+    {"mute", mute_command, "stop audio acquisition now", nullptr},
     {"analyse", not_available, "start(1) or stop(2) analysis",
      "for (1) 'analyse :display <filename>' or 'analyse' for (2)"},
     {"history", history_command, "list previous commands", nullptr},

@@ -3,6 +3,7 @@
 #include <readline/readline.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,9 @@ void exit_notice() {
   if (pthread_equal(gui_thread, pthread_self())) {
     printf("\n\nExit via close button... ");
     fflush(stdout);
+    // readline still owns the terminal on the main thread: give echo and
+    // line editing back before the process goes.
+    rl_deprep_terminal();
   }
 }
 
@@ -55,6 +59,8 @@ void run_console() {
 }
 
 int main(int, char **) {
+  // The GUI thread talks to X; older libX11 needs this before any other call.
+  XInitThreads();
   printf("yelm %s - harmonic audio viewer and music transforms\n", kVersion);
   g_options.set(-1, "VERSION", kVersion);
   if (g_options.load_file(".yelmrc") == 0) printf(".yelmrc had errors.\n");

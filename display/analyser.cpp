@@ -15,6 +15,9 @@ double *fftw_zeros(int count) {
   return p;
 }
 
+inline double load(double v) { return v; }
+inline double load(const std::atomic<double> &v) { return v.load(std::memory_order_relaxed); }
+
 }  // namespace
 
 Analyser::Analyser(int length, int row_count) : n(length), rows(row_count) {
@@ -49,11 +52,12 @@ Analyser::~Analyser() {
   if (mirror && mirror_release) mirror_release(mirror);
 }
 
-void Analyser::read_window(const double *ring, int start, int ring_len) {
+template <class Sample>
+void Analyser::read_window(const Sample *ring, int start, int ring_len) {
   int p = start % ring_len;
   if (p < 0) p += ring_len;
   for (int k = 0; k < n; ++k) {
-    fft_in[k] = ring[p];
+    fft_in[k] = load(ring[p]);
     if (--p < 0) p = ring_len - 1;
   }
 }
@@ -68,7 +72,8 @@ void Analyser::write_half_row(double *row) {
   row[half - 1] = 0;
 }
 
-void Analyser::spectrum_step(const double *ring, int start, int ring_len, int half_sel,
+template <class Sample>
+void Analyser::spectrum_step(const Sample *ring, int start, int ring_len, int half_sel,
                              const BandFilter *filter) {
   int half = n / 2;
   int offset = half_sel ? half : 0;
@@ -78,7 +83,7 @@ void Analyser::spectrum_step(const double *ring, int start, int ring_len, int ha
   if (filter) {
     filter_in[0] = fft_out[0];
     for (int k = 1; k < half; ++k) {
-      if (k < filter->lo || k > filter->hi) {
+      if (k < filter->lower_bin || k > filter->upper_bin) {
         filter_in[k] = filter_in[n - k] = 0;
         fft_out[k] = fft_out[n - k] = 0;
       } else {
@@ -95,19 +100,21 @@ void Analyser::spectrum_step(const double *ring, int start, int ring_len, int ha
   write_half_row(history + offset);
 }
 
-void Analyser::level_step(int level, const double *ring, int start, int ring_len) {
+template <class Sample>
+void Analyser::level_step(int level, const Sample *ring, int start, int ring_len) {
   read_window(ring, start, ring_len);
   fftw_execute(plan);
   write_half_row(history + static_cast<size_t>(level) * n);
 }
 
-void Analyser::detail_step(int level, const double *ring, const double *coarser, int start,
+template <class Sample>
+void Analyser::detail_step(int level, const Sample *ring, const Sample *coarser, int start,
                            int ring_len) {
   int p = start % ring_len;
   if (p < 0) p += ring_len;
   for (int i = 0; i < n; ++i) {
     int q = p - 1 < 0 ? ring_len - 1 : p - 1;
-    fft_in[i] = coarser ? ring[p] - coarser[q] : 0.0;
+    fft_in[i] = coarser ? load(ring[p]) - load(coarser[q]) : 0.0;
     p = q;
   }
   fftw_execute(plan);
@@ -136,7 +143,8 @@ void haar_2d(double *matrix, int stride, int size, double *row_tmp, double *col_
   }
 }
 
-void Analyser::w2d_step(const double *ring, int start, int ring_len) {
+template <class Sample>
+void Analyser::w2d_step(const Sample *ring, int start, int ring_len) {
   if (!w2d_scratch || !w2d_row || !w2d_col) return;
   int used = rows > kHistoryRows ? kHistoryRows : rows;
   if (used > 1) memmove(w2d_scratch + n, w2d_scratch, sizeof(double) * n * (used - 1));
@@ -192,3 +200,11 @@ void heat_colour(float v, float *r, float *g, float *b) {
   *g = v * v;
   *b = 4 * (v - 0.5f) * (v - 0.5f);
 }
+
+#define YELM_ANALYSER_STEPS(Sample)                                                               \
+  template void Analyser::spectrum_step(const Sample *, int, int, int, const BandFilter *);       \
+  template void Analyser::level_step(int, const Sample *, int, int);                              \
+  template void Analyser::detail_step(int, const Sample *, const Sample *, int, int);             \
+  template void Analyser::w2d_step(const Sample *, int, int);
+YELM_ANALYSER_STEPS(double)
+YELM_ANALYSER_STEPS(std::atomic<double>)

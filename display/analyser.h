@@ -4,7 +4,9 @@
 
 #include <fftw3.h>
 
-#include "display/display_slot.h"
+#include <atomic>
+
+#include "display/ifs_node.h"
 
 struct BandFilter;   // audio/feed.h
 struct MirrorState;  // owned by the mirror display
@@ -38,15 +40,21 @@ struct Analyser {
   Analyser &operator=(const Analyser &) = delete;
   bool ok() const { return history && fft_in && fft_out && filter_in && filter_out && plan && filter_plan; }
 
+  // The rings are the feed's (atomic elements, written by the audio thread)
+  // or plain arrays; both forms are built.
   // Data-feed kind 1: scroll the history and write the newest spectrum into
   // half `half` (0 lower, 1 upper) of row 0.
-  void spectrum_step(const double *ring, int start, int ring_len, int half, const BandFilter *filter);
+  template <class Sample>
+  void spectrum_step(const Sample *ring, int start, int ring_len, int half, const BandFilter *filter);
   // Data-feed kind 2: row `level` from one wavelet level ring, or from its
   // difference with the next finer level (coarser may be null: zeros).
-  void level_step(int level, const double *ring, int start, int ring_len);
-  void detail_step(int level, const double *ring, const double *coarser, int start, int ring_len);
+  template <class Sample>
+  void level_step(int level, const Sample *ring, int start, int ring_len);
+  template <class Sample>
+  void detail_step(int level, const Sample *ring, const Sample *coarser, int start, int ring_len);
   // Data-feed kind 3: scrolling spectrogram and its 2-D Haar pyramid.
-  void w2d_step(const double *ring, int start, int ring_len);
+  template <class Sample>
+  void w2d_step(const Sample *ring, int start, int ring_len);
   void update_time_span(double feed_time);
 
   bool alloc_w2d();
@@ -60,7 +68,8 @@ struct Analyser {
   double magnitude(int k) const;
 
  private:
-  void read_window(const double *ring, int start, int ring_len);
+  template <class Sample>
+  void read_window(const Sample *ring, int start, int ring_len);
   void write_half_row(double *row);
 };
 

@@ -8,7 +8,6 @@
 
 #include "audio/feed.h"
 #include "display/analyser.h"
-#include "display/display_slot.h"
 #include "display/graphs.h"
 #include "display/text.h"
 
@@ -73,7 +72,7 @@ void draw_time_axis(double x, double z, double time_span) {
                 "%5.1fs", k * 0.1 * time_span);
 }
 
-void draw_fft(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog &) {
+void draw_fft(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog *) {
   if (!an) return;
   const double x = slot.x, y = slot.y, base = y - 0.01;
   const int n = an->n, half = n / 2, h = slot_index % 2 ? half : 0;
@@ -140,7 +139,7 @@ void draw_fft(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot
   glPopMatrix();
 }
 
-void draw_c5(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog &log) {
+void draw_c5(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog *log) {
   if (!an) return;
   const double x = slot.x, y = slot.y;
   const int n = an->n, half = n / 2, h = slot_index % 2 ? half : 0;
@@ -180,7 +179,7 @@ void draw_c5(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot,
   glPopMatrix();
 }
 
-void draw_c5c(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog &) {
+void draw_c5c(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog *) {
   if (!an) return;
   const double x = slot.x, y = slot.y;
   const int n = an->n, half = n / 2, h = slot_index % 2 ? half : 0;

@@ -118,13 +118,13 @@ TEST(AnalyserSpectrum, BandFilterPathIsSecondForwardTransformOfTheBandScaledBy25
   Analyser a(kN, 256);
   std::vector<double> ring = noise_ring(kRing, 99);
   int start = 5000;
-  BandFilter band{5, 5, 10};
+  BandFilter band{5, 5, 10};  // kind, lower bin, upper bin
   a.spectrum_step(ring.data(), start, kRing, 1, &band);
 
   std::vector<double> h = naive_r2hc(window_of(ring, start));
   std::vector<double> limited(kN, 0.0);
   limited[0] = h[0];
-  for (int k = band.lo; k <= band.hi; ++k) {
+  for (int k = band.lower_bin; k <= band.upper_bin; ++k) {
     limited[k] = h[k];
     limited[kN - k] = h[kN - k];
   }
@@ -165,7 +165,7 @@ TEST(AnalyserWavelet, DetailRowZeroIsAllZerosAndHigherRowsUseTheLevelDifference)
   std::vector<double> fine = noise_ring(512, 5), coarse = noise_ring(512, 6);
   // leave something in row 0 first: the detail step must overwrite it with zeros
   a.level_step(0, fine.data(), 0, 512);
-  a.detail_step(0, fine.data(), nullptr, 17, 512);
+  a.detail_step(0, fine.data(), static_cast<const double *>(nullptr), 17, 512);
   for (int i = 0; i < kHalf; ++i) ASSERT_EQ(row(a, 0)[i], 0) << i;
 
   int start = 3;

@@ -1,0 +1,357 @@
+// The acquisition engine: reset, preparation, input, stream, callback.
+#include "audio/feed.h"
+
+#include <libresample.h>
+#include <portaudio.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "options/options.h"
+
+namespace {
+
+constexpr int kFramesPerBuffer = 64;
+constexpr int kBlockBytes = AcqReader::kBlockBytes;
+
+void report_pa_error(PaError err) {
+  fprintf(stderr, "An error occured while using the portaudio stream\n");
+  fprintf(stderr, "Error number: %d\n", err);
+  fprintf(stderr, "Error message: %s\n", Pa_GetErrorText(err));
+}
+
+int pa_callback(const void *input, void *output, unsigned long frames,
+                const PaStreamCallbackTimeInfo *time_info, PaStreamCallbackFlags, void *user) {
+  DataFeed *feed = static_cast<DataFeed *>(user);
+  const double t = time_info ? time_info->outputBufferDacTime * feed->sample_rate : 0.0;
+  return audio_callback(static_cast<const float *>(input), static_cast<float *>(output), frames, t,
+                        feed);
+}
+
+// The ring a "listen" number selects; anything else would index outside the rings.
+int checked_ring(int ring, const char *side) {
+  if (ring >= 0 && ring < kRings) return ring;
+  printf("*** warning: listen %s ring %d is not 0..3 (using 0)\n", side, ring);
+  return 0;
+}
+
+}  // namespace
+
+int checked_sample_rate(int rate, const char *what) {
+  if (rate > 0 && rate <= kMaxSampleRate) return rate;
+  printf("*** warning: %s %d is not a usable sample rate (using 44100)\n", what, rate);
+  return 44100;
+}
+
+DataFeed::DataFeed() {
+  pthread_mutex_init(&control, nullptr);
+  reset();
+}
+
+DataFeed::~DataFeed() {
+  reset();
+  for (int i = 0; i < kRings; ++i) {
+    delete feedback[i];
+    feedback[i] = nullptr;
+  }
+  pthread_mutex_destroy(&control);
+}
+
+void DataFeed::close_resamplers() {
+  for (int c = 0; c < 2; ++c) {
+    if (resampler[c]) resample_close(resampler[c]);
+    resampler[c] = nullptr;
+  }
+}
+
+void DataFeed::reset() {
+  stop();
+  reader.close();
+  reader.block_pos = 0;
+  memset(reader.block, 0, sizeof reader.block);
+  time.store(0.0, std::memory_order_relaxed);
+  sample_rate = 44100;
+  bits_per_sample = 0;
+  channels = 2;
+  for (int r = 0; r < kRings; ++r)
+    for (int k = 0; k < kRingLength; ++k) window[r][k].store(0.0, std::memory_order_relaxed);
+  write_index.store(0, std::memory_order_release);
+  state.store(kFeedStopped);
+  stream.store(nullptr);
+  listen_left = listen_right = 0;
+  for (int i = 0; i < kRings; ++i) {
+    filter_kind[i] = kFilterNop;
+    delete[] wavelet[i];
+    wavelet[i] = nullptr;
+    wavelet_index[i].store(0, std::memory_order_relaxed);
+    if (feedback[i]) *feedback[i] = BandFilter{0, 0, 0};
+  }
+  if (resampler[0] || resampler[1]) {
+    close_resamplers();
+    memset(resample_in, 0, sizeof resample_in);
+    memset(resample_out, 0, sizeof resample_out);
+  }
+  resample_factor = -1.0;
+  resample_count = resample_pos = 0;
+}
+
+void DataFeed::prepare() {
+  sample_rate = checked_sample_rate(g_options.get_int(-1, "samplerate", true, 44100), "samplerate");
+
+  // ":L:R" picks the rings played on the left and right output.
+  const char *listen = g_options.get_text(-1, "listen", true, nullptr);
+  if (listen) {
+    const char *colon = strchr(listen, ':');
+    if (colon) {
+      listen_left = checked_ring(atoi(colon + 1), "left");
+      const char *second = strchr(colon + 1, ':');
+      if (second) listen_right = checked_ring(atoi(second + 1), "right");
+    }
+  }
+
+  const double factor = g_options.get_double(-1, "resample", false, -1.0);
+  if (factor > 0) {
+    // Beyond this range a block would give almost nothing, or far more than
+    // the 4096 output values a block can hold.
+    if (factor < kMinResampleFactor || factor > kMaxResampleFactor) {
+      printf("*** warning: resample factor %g is outside %g..%g (not resampling)\n", factor,
+             kMinResampleFactor, kMaxResampleFactor);
+    } else {
+      resampler[0] = resample_open(1, factor, factor);
+      resampler[1] = resampler[0] ? resample_open(1, factor, factor) : nullptr;
+      if (resampler[0] && resampler[1]) {
+        resample_factor = factor;
+      } else {
+        printf("*** warning: cannot make the resamplers (not resampling)\n");
+        close_resamplers();
+      }
+    }
+  }
+
+  for (int i = 0; i < kRings; ++i) {
+    const char *style = g_options.get_text(i, "style", false, nullptr);
+    if (style && strcmp(style, "wlet") == 0) {
+      printf("io::prepare wlet-buffer for :%d\n", i);
+      wavelet[i] = new (std::nothrow) std::atomic<double>[kWaveletSize];
+      if (wavelet[i]) {
+        for (int k = 0; k < kWaveletSize; ++k) wavelet[i][k].store(0.0, std::memory_order_relaxed);
+      } else {
+        printf("not enough memory..\n");
+      }
+      wavelet_index[i].store(0, std::memory_order_relaxed);
+    }
+    const int kind = filter_by_name(g_options.get_text(i, "filter", false, nullptr));
+    if (kind >= 0) filter_kind[i] = kind;
+    memset(filter_state[i], 0, sizeof filter_state[i]);
+    if (filter_kind[i] == kFilterLp || filter_kind[i] == kFilterHp) {
+      const bool lp = filter_kind[i] == kFilterLp;
+      filter_state[i][kFsF] = g_options.get_double(i, lp ? "lp.f" : "hp.f", true, 1000.0);
+      filter_state[i][kFsR] = g_options.get_double(i, lp ? "lp.r" : "hp.r", true, 1.0);
+    } else if (filter_kind[i] == kFilterFb) {
+      if (!feedback[i]) feedback[i] = new (std::nothrow) BandFilter{0, 0, 0};
+      if (feedback[i])
+        *feedback[i] = BandFilter{kFilterFb, 0, 0};
+      else
+        printf("fbfilter memory problem.\n");
+    }
+  }
+}
+
+int DataFeed::open_input(const char *path) {
+  if (!path) {
+    sample_rate =
+        checked_sample_rate(g_options.get_int(-1, "samplerate", true, 44100), "samplerate");
+    printf("samplerate: %d\n", sample_rate);
+    return 0;
+  }
+  const int result = reader.open_input(path);
+  if (result != 0) return result;
+  sample_rate = checked_sample_rate(reader.sample_rate, "the file's samplerate");
+  channels = reader.channels;
+  bits_per_sample = reader.bits_per_sample;
+  return 0;
+}
+
+void DataFeed::prepare_filter(int i) {
+  if (i < 0 || i >= kRings) return;
+  double *s = filter_state[i];
+  const int kind = filter_kind[i];
+  if (kind == kFilterLp || kind == kFilterHp) {
+    const bool lp = kind == kFilterLp;
+    const char *name = lp ? "lp" : "hp";
+    // A corner at 0 or at half the rate or above gives infinite or undefined
+    // coefficients, and a damping of 0 or less an undamped or growing
+    // resonance: every later sample of the channel would be inf or NaN.
+    const double nyquist = sample_rate * 0.5;
+    if (!(s[kFsF] > 0 && s[kFsF] < nyquist)) {
+      const double f = nyquist * 0.5 < 1000.0 ? nyquist * 0.5 : 1000.0;
+      printf("*** warning: %s.f %g must lie between 0 and %g (using %g)\n", name, s[kFsF], nyquist,
+             f);
+      s[kFsF] = f;
+    }
+    if (!(s[kFsR] > 0)) {
+      printf("*** warning: %s.r %g must be >0 (using 1)\n", name, s[kFsR]);
+      s[kFsR] = 1.0;
+    }
+    s[kFsC] = lp ? lp_warp(s[kFsF], sample_rate) : hp_warp(s[kFsF], sample_rate);
+    printf("%s filter :%d  prepared (f:%g r:%g c:%g)\n", lp ? "LP" : "HP", i, s[kFsF], s[kFsR],
+           s[kFsC]);
+  } else if (kind == kFilterFb) {
+    if (feedback[i]) *feedback[i] = BandFilter{kFilterFb, 0, 0};
+  }
+}
+
+int DataFeed::start() {
+  printf("listening to :%d:%d\n", listen_left, listen_right);
+  pthread_mutex_lock(&control);
+  if (stream.load()) stop_locked();
+  PaError err = Pa_Initialize();
+  const bool initialised = err == paNoError;
+  PaStream *s = nullptr;
+  if (!err)
+    err = Pa_OpenDefaultStream(&s, 2, 2, paFloat32, sample_rate, kFramesPerBuffer, pa_callback, this);
+  if (!err) {
+    // Running before the first callback: a callback that found the state
+    // still 0 would end the stream at once.
+    stream.store(s);
+    state.store(kFeedRunning);
+    err = Pa_StartStream(s);
+    if (err) {
+      state.store(kFeedStopped);
+      stream.store(nullptr);
+      Pa_CloseStream(s);
+    }
+  }
+  if (!err) {
+    printf("\naudio device started ....\n");
+    fflush(stdout);
+    pthread_mutex_unlock(&control);
+    return 0;
+  }
+  if (initialised) Pa_Terminate();
+  report_pa_error(err);
+  pthread_mutex_unlock(&control);
+  return err;
+}
+
+void DataFeed::stop_locked() {
+  state.store(kFeedStopped);
+  void *s = stream.load();
+  if (!s) return;
+  usleep(100 * 1000);  // the callback sees the state and ends the stream itself
+  PaError err = Pa_StopStream(s);
+  if (!err) err = Pa_CloseStream(s);
+  // Pa_Terminate also closes a stream that would not stop or close.
+  Pa_Terminate();
+  stream.store(nullptr);
+  if (!err) {
+    putchar(7);
+    fflush(stdout);
+  } else {
+    report_pa_error(err);
+  }
+  state.store(kFeedStopped);
+}
+
+void DataFeed::stop() {
+  pthread_mutex_lock(&control);
+  stop_locked();
+  pthread_mutex_unlock(&control);
+}
+
+void DataFeed::stop_if_ended() {
+  pthread_mutex_lock(&control);
+  if (state.load() == kFeedEnded) stop_locked();
+  pthread_mutex_unlock(&control);
+}
+
+int DataFeed::copy_oldest(double *out, int count, int ring) const {
+  if (ring < 0 || ring >= kRings || count <= 0) return 0;
+  if (count > kRingLength) count = kRingLength;
+  int k = current_index();
+  for (int n = 0; n < count; ++n) {
+    out[n] = window[ring][k].load(std::memory_order_relaxed);
+    if (++k == kRingLength) k = 0;
+  }
+  return count;
+}
+
+bool DataFeed::next_resampled_frame(double &left, double &right) {
+  // block_pos: 0 a block was just read, 1 it has been resampled, 4096 read the next.
+  for (;;) {
+    if (reader.block_pos >= kBlockBytes && !reader.next_block()) return false;
+    if (reader.block_pos == 0) {
+      const int fb = reader.frame_bytes();
+      int n = 0;
+      for (int p = 0; p + fb <= kBlockBytes && n < kResampleCapacity; p += fb)
+        resample_in[n++] = static_cast<float>(sample_to_value(sample_at(reader.block, p)));
+      int used = 0;
+      const int got_left = resample_process(resampler[0], resample_factor, resample_in, n, 0, &used,
+                                            resample_out[0], kResampleCapacity);
+      if (reader.channels > 1) {
+        n = 0;
+        for (int p = 0; p + fb <= kBlockBytes && n < kResampleCapacity; p += fb)
+          resample_in[n++] = static_cast<float>(sample_to_value(sample_at(reader.block, p + 2)));
+      }
+      const int got_right = resample_process(resampler[1], resample_factor, resample_in, n, 0,
+                                             &used, resample_out[1], kResampleCapacity);
+      resample_count = got_left < got_right ? got_left : got_right;
+      resample_pos = 0;
+      reader.block_pos = 1;
+      // The resampler may hold a whole block back while it fills; take the next.
+      if (resample_count <= 0) {
+        reader.block_pos = kBlockBytes;
+        continue;
+      }
+    }
+    left = resample_out[0][resample_pos];
+    right = resample_out[1][resample_pos];
+    if (++resample_pos >= resample_count) reader.block_pos = kBlockBytes;
+    return true;
+  }
+}
+
+int audio_callback(const float *input, float *output, unsigned long frames, double output_time,
+                   DataFeed *feed) {
+  DataFeed &f = *feed;
+  f.time.store(output_time / f.sample_rate, std::memory_order_relaxed);
+  const bool file = f.reader.file != nullptr;
+  const bool resampling = f.resample_factor > 0;
+  int w = f.write_index.load(std::memory_order_relaxed);
+  double in[kRings] = {0.0, 0.0, 0.0, 0.0};
+  unsigned long i = 0;
+  for (; i < frames; ++i) {
+    if (!f.stream.load(std::memory_order_relaxed) ||
+        f.state.load(std::memory_order_relaxed) != kFeedRunning)
+      break;
+    if (file) {
+      const bool more = resampling ? f.next_resampled_frame(in[2], in[3])
+                                   : f.reader.next_frame(in[2], in[3]);
+      if (!more) {
+        int running = kFeedRunning;
+        f.state.compare_exchange_strong(running, kFeedEnded);
+        memset(output + 2 * i, 0, 2 * (frames - i) * sizeof(float));
+        return 1;
+      }
+    }
+    in[0] = input ? input[2 * i] : 0.0;
+    in[1] = input ? input[2 * i + 1] : 0.0;
+    double v[kRings];
+    for (int c = 0; c < kRings; ++c) {
+      v[c] = kFilterTable[f.filter_kind[c]].operation(in[c], f.filter_state[c]);
+      f.window[c][w].store(v[c], std::memory_order_relaxed);
+      if (f.wavelet[c]) f.push_wavelet(c, v[c]);
+    }
+    output[2 * i] = static_cast<float>(v[f.listen_left]);
+    output[2 * i + 1] = static_cast<float>(v[f.listen_right]);
+    if (++w == kRingLength) w = 0;
+    f.write_index.store(w, std::memory_order_release);
+  }
+  // Frames not produced play as silence.
+  if (i < frames) memset(output + 2 * i, 0, 2 * (frames - i) * sizeof(float));
+  return f.state.load(std::memory_order_relaxed) != kFeedRunning ? 1 : 0;
+}
