@@ -45,7 +45,10 @@ void detach_console() {
 void run_console() {
   for (;;) {
     char *line = readline("yelm--scope$ ");
-    if (!line) exit(1);
+    if (!line) {
+      quiet_gui();
+      exit(1);
+    }
     if (line[0] == 0) {
       free(line);
       continue;
@@ -96,6 +99,7 @@ int main(int, char **) {
   g_graphs.shutdown();
   g_graphs.stopping = 1;
   usleep(300 * 1000);
+  quiet_gui();
   printf("exit.\n");
   fflush(stdout);
   return 0;

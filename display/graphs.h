@@ -123,6 +123,10 @@ extern AppState g_app;
 // GLUT idle callback: stops a stream whose file has ended, steps a live
 // transform and analyses every slot on each new clock tick.
 void idle_step();
+// Stops the callbacks and waits until the GUI thread has parked; call before
+// ending the process from another thread (the toolkit and the GL driver must
+// not be torn down under a frame).
+void quiet_gui();
 // GLUT display callback: every visible slot through its renderer, or the
 // idle screen.
 void display_frame();

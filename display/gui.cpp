@@ -26,7 +26,7 @@ Renderer g_renderers[kGraphTypes] = {
 
 // With nothing running the loop would spin a core redrawing the same
 // picture; this pause keeps it near idle and the mouse still responsive.
-constexpr useconds_t kQuietPauseUs = 20 * 1000;
+constexpr useconds_t kQuietPauseUs = 40 * 1000;
 // The window-less loop's pause between passes while an input runs.
 constexpr useconds_t kHeadlessPauseUs = 5 * 1000;
 
@@ -88,9 +88,12 @@ void analyse_slots(graphs_t &m) {
 void idle_step() {
   graphs_t &m = g_graphs;
   if (m.stopping) {
-    // Tell the manager's teardown that the callbacks have gone quiet.
+    // The process is ending. Park here for good: once the exit handlers
+    // finalise freeglut, any further GLUT call from this thread would end in
+    // a second, concurrent exit. The manager's teardown waits for this flag.
     m.gui_running.store(0, std::memory_order_release);
-    usleep(kQuietPauseUs);
+    if (m.has_window.load(std::memory_order_acquire))
+      for (;;) pause();
     return;
   }
   // Without GuiMutex: stop() sleeps while the callback winds down.
@@ -142,6 +145,13 @@ void display_frame() {
   }
   if (!drawn) draw_idle_screen(m);
   glutSwapBuffers();
+  static bool exit_guard = false;
+  if (!exit_guard) {
+    // For any exit() not preceded by quiet_gui(): registered after freeglut
+    // and the GL driver have set up (their exit handlers run after it).
+    exit_guard = true;
+    atexit(quiet_gui);
+  }
   GLenum err = glGetError();
   if (err != GL_NO_ERROR) {
     printf("-%s\n", gluErrorString(err));
@@ -194,6 +204,13 @@ void run_headless() {
 
 }  // namespace
 
+void quiet_gui() {
+  graphs_t &m = g_graphs;
+  m.stopping = 1;
+  if (!m.gui_running.load(std::memory_order_acquire) || pthread_equal(pthread_self(), m.gui_thread_id)) return;
+  for (int n = 0; n < 400 && m.gui_running.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
+}
+
 void *gui_thread_main(void *window_id) {
   graphs_t &m = g_graphs;
   m.gui_thread_id = pthread_self();
@@ -208,6 +225,12 @@ void *gui_thread_main(void *window_id) {
     return nullptr;
   }
 
+  // The console may already be ending (a short script); a window opened now
+  // would only race the exit handlers.
+  if (m.stopping) {
+    m.gui_running.store(0, std::memory_order_release);
+    return nullptr;
+  }
   int argc = 1;
   char empty[1] = {0};
   char *argv[] = {empty, nullptr};
