@@ -77,7 +77,11 @@ void Analyser::spectrum_step(const Sample *ring, int start, int ring_len, int ha
                              const BandFilter *filter) {
   int half = n / 2;
   int offset = half_sel ? half : 0;
-  if (rows > 1) memmove(history + n, history, sizeof(double) * n * (rows - 1));
+  // Only this half of a row is ever written by the spectrum step (the other
+  // stays as it was), so only it needs to scroll: half the memory traffic.
+  for (int r = rows - 1; r > 0; --r)
+    memcpy(history + static_cast<size_t>(r) * n + offset, history + static_cast<size_t>(r - 1) * n + offset,
+           sizeof(double) * half);
   read_window(ring, start, ring_len);
   fftw_execute(plan);
   if (filter) {

@@ -1,12 +1,15 @@
 // The GUI thread: the GLUT window with its idle and display callbacks, the
 // renderer table, and a window-less loop when no display can be had.
 #include <GL/freeglut.h>
+#include <GL/freeglut_ext.h>
 #include <GL/glu.h>
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <csetjmp>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
@@ -164,13 +167,37 @@ void display_frame() {
   pthread_mutex_unlock(&m.mutex);
 }
 
+namespace {
+
+// A busy X server now and then refuses a connection outright; try a few
+// times before calling it unreachable.
+Display *open_display() {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (Display *dpy = XOpenDisplay(nullptr)) return dpy;
+    usleep(20 * 1000);
+  }
+  return nullptr;
+}
+
+// freeglut ends the process when it cannot open its own connection; during
+// set-up its error function jumps back here instead, so the attempt can be
+// repeated.
+sigjmp_buf g_glut_failed;
+char g_glut_error[256];
+void glut_setup_error(const char *fmt, va_list ap) {
+  vsnprintf(g_glut_error, sizeof g_glut_error, fmt, ap);
+  siglongjmp(g_glut_failed, 1);
+}
+
+}  // namespace
+
 bool window_possible(const char **why) {
   const char *name = getenv("DISPLAY");
   if (!name || !*name) {
     *why = "DISPLAY is not set";
     return false;
   }
-  Display *dpy = XOpenDisplay(nullptr);
+  Display *dpy = open_display();
   if (!dpy) {
     *why = "the X server refused the connection";
     return false;
@@ -234,7 +261,21 @@ void *gui_thread_main(void *window_id) {
   int argc = 1;
   char empty[1] = {0};
   char *argv[] = {empty, nullptr};
+  glutInitErrorFunc(glut_setup_error);
+  static volatile int attempts = 0;
+  if (sigsetjmp(g_glut_failed, 1)) {
+    if (++attempts >= 10) {
+      printf("*** warning: no window (%s): going on without the viewer\n", g_glut_error);
+      fflush(stdout);
+      run_headless();
+      m.gui_running.store(0, std::memory_order_release);
+      return nullptr;
+    }
+    usleep(20 * 1000);
+  }
+  argc = 1;
   glutInit(&argc, argv);
+  glutInitErrorFunc(nullptr);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(400, 400);
   // Without a window manager the window would land off-screen.

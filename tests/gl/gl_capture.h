@@ -4,6 +4,11 @@
 #pragma once
 
 #include <GL/freeglut.h>
+#include <GL/freeglut_ext.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdarg>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,13 +44,29 @@ inline bool have_display() {
   return d && *d;
 }
 
+// A loaded X server now and then refuses a connection; freeglut would end the
+// test program then, so its set-up error jumps back for another try.
+inline sigjmp_buf &glut_failed() {
+  static sigjmp_buf b;
+  return b;
+}
+inline void glut_setup_error(const char *, va_list) { siglongjmp(glut_failed(), 1); }
+
 inline void open_window() {
   static bool open = false;
   if (open) return;
   int argc = 1;
   char name[] = "gltest";
   char *argv[] = {name, nullptr};
+  static volatile int attempts = 0;
+  glutInitErrorFunc(glut_setup_error);
+  if (sigsetjmp(glut_failed(), 1)) {
+    if (++attempts >= 20) abort();
+    usleep(50 * 1000);
+  }
+  argc = 1;
   glutInit(&argc, argv);
+  glutInitErrorFunc(nullptr);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(kSize, kSize);
   glutInitWindowPosition(0, 0);
