@@ -4,6 +4,7 @@
 #include <GL/freeglut_ext.h>
 #include <GL/glu.h>
 #include <GL/glx.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -229,6 +230,18 @@ void run_headless() {
   }
 }
 
+// Tells window managers (and scripts) which process owns the window;
+// freeglut does not.
+void mark_window_pid() {
+  Display *dpy = glXGetCurrentDisplay();
+  GLXDrawable win = glXGetCurrentDrawable();
+  if (!dpy || !win) return;
+  unsigned long pid = static_cast<unsigned long>(getpid());
+  Atom atom = XInternAtom(dpy, "_NET_WM_PID", False);
+  XChangeProperty(dpy, win, atom, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char *>(&pid), 1);
+  XFlush(dpy);
+}
+
 }  // namespace
 
 void quiet_gui() {
@@ -282,6 +295,7 @@ void *gui_thread_main(void *window_id) {
   glutInitWindowPosition(0, 0);
   int id = glutCreateWindow("yelm >- DOV Audio Viewer");
   *static_cast<int *>(window_id) = id;
+  mark_window_pid();
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glScalef(0.9f, 0.9f, 0.9f);

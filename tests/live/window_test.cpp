@@ -128,25 +128,40 @@ struct Yelm {
   }
 };
 
-Window find_window(Display *dpy, Window w) {
+long window_pid(Display *dpy, Window w) {
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char *data = nullptr;
+  long pid = -1;
+  if (XGetWindowProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format,
+                         &items, &after, &data) == Success &&
+      data && items == 1 && format == 32)
+    pid = static_cast<long>(*reinterpret_cast<unsigned long *>(data));
+  if (data) XFree(data);
+  return pid;
+}
+
+// The viewer window of process pid (tests may run side by side).
+Window find_window(Display *dpy, Window w, pid_t pid) {
   char *name = nullptr;
   if (XFetchName(dpy, w, &name) && name) {
     bool match = strcmp(name, kTitle) == 0;
     XFree(name);
-    if (match) return w;
+    if (match && window_pid(dpy, w) == pid) return w;
   }
   Window root, parent, *children = nullptr;
   unsigned n = 0;
   if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
   Window found = 0;
-  for (unsigned i = 0; i < n && !found; ++i) found = find_window(dpy, children[i]);
+  for (unsigned i = 0; i < n && !found; ++i) found = find_window(dpy, children[i], pid);
   if (children) XFree(children);
   return found;
 }
 
-Window wait_window(Display *dpy, int ms) {
+Window wait_window(Display *dpy, pid_t pid, int ms) {
   for (int t = 0; t < ms; t += 50) {
-    Window w = find_window(dpy, DefaultRootWindow(dpy));
+    Window w = find_window(dpy, DefaultRootWindow(dpy), pid);
     if (w) return w;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -194,7 +209,7 @@ Picture look(Display *dpy, Window w) {
 std::string shell_quote(const std::string &s) { return "'" + s + "'"; }
 
 void xdotool(const std::string &args) {
-  std::string cmd = "xdotool " + args + " >/dev/null 2>&1";
+  std::string cmd = "timeout 20 xdotool " + args + " >/dev/null 2>&1";
   ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
 }
 
@@ -224,7 +239,7 @@ class Window_ : public ::testing::Test {
 TEST_F(Window_, PlotOfFourDisplaysDrawsAndTheMouseZooms) {
   Yelm y;
   ASSERT_TRUE(y.start(dir, true));
-  Window w = wait_window(dpy, 10000);
+  Window w = wait_window(dpy, y.pid, 10000);
   ASSERT_NE(w, 0u) << y.text;
   ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
 
@@ -241,7 +256,7 @@ TEST_F(Window_, PlotOfFourDisplaysDrawsAndTheMouseZooms) {
   y.pump(1500);
 
   std::string shot = std::string(YELM_TEST_TMP) + "/window-four-displays.png";
-  std::string cmd = "/usr/bin/import -window " + std::to_string(w) + " " + shell_quote(shot) + " >/dev/null 2>&1";
+  std::string cmd = "timeout 20 /usr/bin/import -window " + std::to_string(w) + " " + shell_quote(shot) + " >/dev/null 2>&1";
   EXPECT_EQ(system(cmd.c_str()), 0);
   EXPECT_TRUE(testkit::file_exists(shot));
   Picture p = look(dpy, w);
@@ -249,8 +264,11 @@ TEST_F(Window_, PlotOfFourDisplaysDrawsAndTheMouseZooms) {
   EXPECT_GT(p.lit, p.total / 10) << "window nearly blank";
   EXPECT_GT(p.colours, 20) << "too few colours for the three graphs";
 
-  // Middle button, 100 pixels down: the scene grows by e.
+  // Middle button, 100 pixels down: the scene grows by e. Other viewers may
+  // sit at the origin (tests run side by side): move this one clear first.
   std::string id = std::to_string(w);
+  xdotool("windowmove " + id + " 560 300 windowraise " + id);
+  y.pump(300);
   xdotool("mousemove --window " + id + " 200 100 mousedown 2 mousemove --window " + id +
           " 200 125 mousemove --window " + id + " 200 150 mousemove --window " + id + " 200 175 mousemove --window " +
           id + " 200 200 mouseup 2");
@@ -273,7 +291,7 @@ TEST_F(Window_, PlotOfFourDisplaysDrawsAndTheMouseZooms) {
 TEST_F(Window_, CloseButtonEndsTheProgramWithItsNotice) {
   Yelm y;
   ASSERT_TRUE(y.start(dir, true));
-  Window w = wait_window(dpy, 10000);
+  Window w = wait_window(dpy, y.pid, 10000);
   ASSERT_NE(w, 0u);
   ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
   y.send("plot " + demo_wav());
@@ -288,7 +306,7 @@ TEST_F(Window_, CloseButtonEndsTheProgramWithItsNotice) {
 TEST_F(Window_, EndOfInputWhileTheWindowRunsExitsCleanly) {
   Yelm y;
   ASSERT_TRUE(y.start(dir, true));
-  ASSERT_NE(wait_window(dpy, 10000), 0u);
+  ASSERT_NE(wait_window(dpy, y.pid, 10000), 0u);
   y.send("plot " + demo_wav());
   ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
   y.pump(300);
@@ -301,7 +319,7 @@ TEST_F(Window_, EndOfInputWhileTheWindowRunsExitsCleanly) {
 TEST_F(Window_, IdleWindowDoesNotSpinACore) {
   Yelm y;
   ASSERT_TRUE(y.start(dir, true));
-  ASSERT_NE(wait_window(dpy, 10000), 0u);
+  ASSERT_NE(wait_window(dpy, y.pid, 10000), 0u);
   ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
   y.pump(500);
   long before = y.cpu_ticks();
