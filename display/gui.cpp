@@ -252,6 +252,8 @@ void quiet_gui() {
 }
 
 void *gui_thread_main(void *window_id) {
+  // Nobody joins this thread: the process ends while it runs.
+  pthread_detach(pthread_self());
   graphs_t &m = g_graphs;
   m.gui_thread_id = pthread_self();
   m.gui_running.store(1, std::memory_order_release);

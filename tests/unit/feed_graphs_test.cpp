@@ -1,0 +1,64 @@
+// The display manager's slot settings that the live input needs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "display/graphs.h"
+#include "options/options.h"
+
+TEST(FeedGraphs, TuningBinFollowsTunaAndTheFeedRate) {
+  g_options.release();
+  g_graphs.feed->sample_rate = 44100;
+  testing::internal::CaptureStdout();
+  g_graphs.create_analyser(0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "no tuning? ('tuna' settings). assuming 440 Hz.");
+  EXPECT_EQ(g_graphs.slots[0].tuning_bin, 5.0);  // floor(512 x 440 / 44100)
+
+  g_options.set(2, "tuna", "880");
+  g_graphs.feed->sample_rate = 22050;
+  testing::internal::CaptureStdout();
+  g_graphs.create_analyser(2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(g_graphs.slots[2].tuning_bin, 20.0);  // floor(20.43)
+
+  g_options.set(1, "tuna", "-3");
+  testing::internal::CaptureStdout();
+  g_graphs.create_analyser(1);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("assuming 440 Hz."), std::string::npos);
+  EXPECT_EQ(g_graphs.slots[1].tuning_bin, 10.0);  // floor(512 x 440 / 22050)
+  g_graphs.feed->sample_rate = 44100;
+  g_options.release();
+}
+
+TEST(FeedGraphs, GraphTypeTableAndDisplayOptions) {
+  const char *names[] = {"hide", "fft", "c5", "c5c", "wlet", "w2d", "ifs",
+                         "iviv", "spiral", "transform", "origami", "mirror"};
+  const int kinds[] = {0, 1, 1, 1, 2, 3, 1, 1, 1, 0, 1, 1};
+  for (int t = 0; t < kGraphTypes; ++t) {
+    EXPECT_STREQ(kGraphTypeTable[t].name, names[t]);
+    EXPECT_EQ(kGraphTypeTable[t].feed_kind, kinds[t]);
+  }
+  EXPECT_EQ(kGraphTypeTable[kGraphTypes].name, nullptr);
+
+  g_options.release();
+  g_options.set(-1, "style", "c5");  // the global scope backs every display
+  g_options.set(1, "style", "mirror");
+  g_options.set(3, "style", "Fft");
+  g_options.set(-1, "transformdelay", "4");
+  g_options.set(2, "x", "0.25");
+  testing::internal::CaptureStdout();
+  g_graphs.read_display_options();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "unkown graph-type 'Fft' for display 3 (hiding...)\n");
+  EXPECT_EQ(g_graphs.slots[0].type, kGraphC5);
+  EXPECT_EQ(g_graphs.slots[1].type, kGraphMirror);
+  EXPECT_EQ(g_graphs.slots[2].type, kGraphC5);
+  EXPECT_EQ(g_graphs.slots[3].type, kGraphHide);
+  EXPECT_EQ(g_graphs.live.transform_delay, 4);
+  EXPECT_EQ(g_graphs.slots[2].x, 0.25);
+  EXPECT_EQ(g_graphs.slots[3].x, 1.0);
+  EXPECT_EQ(g_graphs.slots[1].y, -1.0);
+  EXPECT_EQ(g_graphs.slots[2].y, 1.0);
+  g_options.release();
+}
