@@ -16,6 +16,12 @@
 #include <functional>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+// Mesa's driver keeps one-time allocations to exit; the fast unwinder cannot
+// walk its frames, so the suppressions (by library) would not match them.
+extern "C" const char *__asan_default_options() { return "fast_unwind_on_malloc=0"; }
+#endif
+
 namespace glcap {
 
 // The projection the captures use: x, y in [-4, 4], z in [-10, 10].
