@@ -3,6 +3,7 @@
 #include <readline/readline.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,12 @@
 #include "console/console.h"
 #include "display/graphs.h"
 #include "options/options.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// The GL driver keeps one-time allocations to exit; the fast unwinder cannot
+// walk its frames, so the leak suppressions (by library) would not match.
+extern "C" const char *__asan_default_options() { return "fast_unwind_on_malloc=0"; }
+#endif
 
 pthread_t gui_thread;
 bool g_console_detached = false;
@@ -21,6 +28,9 @@ void exit_notice() {
   if (pthread_equal(gui_thread, pthread_self())) {
     printf("\n\nExit via close button... ");
     fflush(stdout);
+    // readline still owns the terminal on the main thread: give echo and
+    // line editing back before the process goes.
+    rl_deprep_terminal();
   }
 }
 
@@ -41,7 +51,10 @@ void detach_console() {
 void run_console() {
   for (;;) {
     char *line = readline("yelm--scope$ ");
-    if (!line) exit(1);
+    if (!line) {
+      quiet_gui();
+      exit(1);
+    }
     if (line[0] == 0) {
       free(line);
       continue;
@@ -55,6 +68,8 @@ void run_console() {
 }
 
 int main(int, char **) {
+  // The GUI thread talks to X; older libX11 needs this before any other call.
+  XInitThreads();
   printf("yelm %s - harmonic audio viewer and music transforms\n", kVersion);
   g_options.set(-1, "VERSION", kVersion);
   if (g_options.load_file(".yelmrc") == 0) printf(".yelmrc had errors.\n");
@@ -92,6 +107,7 @@ int main(int, char **) {
   g_graphs.shutdown();
   g_graphs.stopping = 1;
   usleep(300 * 1000);
+  quiet_gui();
   printf("exit.\n");
   fflush(stdout);
   return 0;

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "display/analyser.h"
+#include "display/viewport.h"
 #include "options/options.h"
 
 graphs_t g_graphs;
@@ -27,6 +30,8 @@ namespace {
 // How long the GUI thread's loop sleeps between passes.
 constexpr useconds_t kIdlePauseUs = 5 * 1000;
 
+double query_slice_frequency(int slot) { return g_graphs.slice_frequency(slot); }
+
 int graph_type_by_name(const char *name) {
   for (int t = 0; kGraphTypeTable[t].name; ++t)
     if (strcmp(kGraphTypeTable[t].name, name) == 0) return t;
@@ -44,14 +49,30 @@ graphs_t::graphs_t() {
   made = true;
   pthread_mutex_init(&mutex, nullptr);
   feed = new DataFeed;
+  // g_view_queries is zero-initialised before any constructor runs; setting
+  // it here, before main, means the console never races the GUI thread on it.
+  g_view_queries.view_angles = view_angles;
+  g_view_queries.slice_frequency = query_slice_frequency;
 }
 
 graphs_t::~graphs_t() {
   stopping = 1;
-  // The GUI thread must be out of its loop before the feed goes.
-  for (int n = 0; n < 400 && gui_running.load(std::memory_order_acquire); ++n) usleep(kIdlePauseUs);
+  // The GUI thread must be out of its callbacks before the feed goes; when
+  // the window's close button ends the process this runs on that thread.
+  bool on_gui = gui_running.load(std::memory_order_acquire) && pthread_equal(pthread_self(), gui_thread_id);
+  for (int n = 0; !on_gui && n < 400 && gui_running.load(std::memory_order_acquire); ++n) usleep(kIdlePauseUs);
+  if (gui_running.load(std::memory_order_acquire) && !on_gui) {
+    // Still busy (a long frame): leave the feed and analysers to process exit.
+    return;
+  }
+  for (Analyser *&a : analysers) {
+    delete a;
+    a = nullptr;
+  }
   delete feed;
   feed = nullptr;
+  // The GLUT window is not destroyed here: this may run on a thread other
+  // than the GUI thread, and process exit takes it down anyway.
 }
 
 void graphs_t::read_display_options() {
@@ -74,15 +95,64 @@ void graphs_t::read_display_options() {
 }
 
 void graphs_t::create_analyser(int i) {
-  // The analyser itself is made here once the analysis side exists; the
-  // tuning bin is what the filters' set-up needs already.
+  DisplaySlot &s = slots[i];
+  if (!analysers[i]) {
+    Analyser *a = new (std::nothrow) Analyser(kAnalyserLength, Analyser::kHistoryRows);
+    if (!a || !a->ok()) {
+      printf("cannot create datafeed. not enough memory.");
+      fflush(stdout);
+      abort();
+    }
+    analysers[i] = a;
+  }
+  Analyser *a = analysers[i];
+  a->rows = s.type == kGraphWlet ? kWaveletLevels : Analyser::kHistoryRows;
+
   const char *tuna_text = g_options.get_text(i, "tuna", false, nullptr);
   double tuna = tuna_text ? atof(tuna_text) : 0.0;
   if (!tuna_text || tuna <= 0) {
     printf("no tuning? ('tuna' settings). assuming 440 Hz.");
     tuna = 440.0;
   }
-  slots[i].tuning_bin = floor(static_cast<double>(kAnalyserLength) / feed->sample_rate * tuna);
+  s.tuning_bin = floor(static_cast<double>(kAnalyserLength) / feed->sample_rate * tuna);
+
+  if (s.type == kGraphW2d && !a->alloc_w2d()) {
+    printf("cannot create W2D work buffers. memory problems.");
+    fflush(stdout);
+    abort();
+  }
+  if (s.type == kGraphIfs && !a->alloc_ifs()) {
+    printf("cannot create IFS work buffers. memory problems.");
+    fflush(stdout);
+    abort();
+  }
+  if (s.type == kGraphMirror) {
+    double growth = g_options.get_double(i, "m.growth", true, 1.0);
+    double bass = g_options.get_double(i, "m.bass", true, 10.0);
+    int iterations = g_options.get_int(i, "m.iter", true, 10);
+    // The mirror display owns the state's layout; without it there is
+    // nothing to make (and nothing registered to draw it).
+    if (g_mirror_hooks.make) {
+      if (a->mirror && a->mirror_release) a->mirror_release(a->mirror);
+      a->mirror = g_mirror_hooks.make(bass, growth, feed->sample_rate, iterations);
+      a->mirror_release = g_mirror_hooks.release;
+      if (!a->mirror) {
+        printf("cannot create MIRROR work buffers. memory problems.");
+        fflush(stdout);
+        abort();
+      }
+    }
+  }
+}
+
+double graphs_t::slice_frequency(int slot) {
+  if (slot < 0 || slot >= kDisplays) return -1;
+  pthread_mutex_lock(&mutex);
+  double f = -1;
+  const IfsNode *node = slots[slot].slice;
+  if (node && analysers[slot]) f = analysers[slot]->bin_frequency(feed->sample_rate, static_cast<int>(floor(node->bin)));
+  pthread_mutex_unlock(&mutex);
+  return f;
 }
 
 void graphs_t::print_displays() {
@@ -154,24 +224,6 @@ void graphs_t::configure(const char *input) {
 }
 
 void graphs_t::shutdown() { feed->stop(); }
-
-void idle_step() {
-  if (g_graphs.stopping) return;
-  // Without GuiMutex: stop() sleeps while the callback winds down.
-  if (g_graphs.feed->state.load() == kFeedEnded) g_graphs.feed->stop_if_ended();
-}
-
-void *gui_thread_main(void *window_id) {
-  // Nobody joins this thread: the process ends while it runs.
-  pthread_detach(pthread_self());
-  g_graphs.gui_running.store(1);
-  while (!g_graphs.stopping) {
-    idle_step();
-    usleep(kIdlePauseUs);
-  }
-  g_graphs.gui_running.store(0, std::memory_order_release);
-  return nullptr;
-}
 
 int plot_command(char *line) {
   pthread_mutex_lock(&g_graphs.mutex);

@@ -1,0 +1,201 @@
+// Viewport control: projection, mouse rotate/pan/zoom, the pick pass and the
+// read-out of the view.
+#include "display/viewport.h"
+
+#include <GL/freeglut.h>
+#include <GL/glu.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+Viewport g_viewport;
+
+namespace {
+
+constexpr double kDegrees = 57.29577951308232;
+
+void store_matrix() {
+  Viewport &v = g_viewport;
+  glGetDoublev(GL_MODELVIEW_MATRIX, v.modelview);
+  invert_matrix(v.modelview, v.modelview_inverse);
+  pthread_mutex_lock(&v.copy_lock);
+  memcpy(v.shared_modelview, v.modelview, sizeof v.modelview);
+  pthread_mutex_unlock(&v.copy_lock);
+}
+
+}  // namespace
+
+void viewport_init() {
+  store_matrix();
+  glutReshapeFunc(reshape);
+  glutMouseFunc(mouse);
+  glutMotionFunc(motion);
+}
+
+void reshape(int w, int h) {
+  Viewport &v = g_viewport;
+  glViewport(0, 0, w, h);
+  if (h <= 0) h = 1;  // a minimised window reports height 0
+  v.top = 1;
+  v.bottom = -1;
+  v.left = -static_cast<double>(w) / h;
+  v.right = static_cast<double>(w) / h;
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(v.left, v.right, v.bottom, v.top, v.near, v.far);
+  glMatrixMode(GL_MODELVIEW);
+}
+
+void viewport_scene_position(int x, int y, double out[3]) {
+  const Viewport &v = g_viewport;
+  GLint vp[4];
+  glGetIntegerv(GL_VIEWPORT, vp);
+  double vw = vp[2] > 0 ? vp[2] : 1, vh = vp[3] > 0 ? vp[3] : 1;
+  out[0] = v.left + (x - vp[0]) / vw * (v.right - v.left);
+  out[1] = v.top + (y - vp[1]) / vh * (v.bottom - v.top);
+  out[2] = v.near;
+}
+
+void mouse(int button, int state, int x, int y) {
+  Viewport &v = g_viewport;
+  if (state == GLUT_DOWN) pick(x, glutGet(GLUT_WINDOW_HEIGHT) - y - 1, 3, 3);
+  v.last_x = x;
+  v.last_y = y;
+  int flag = state == GLUT_DOWN ? 1 : 0;
+  if (button == GLUT_LEFT_BUTTON) v.left_down = flag;
+  else if (button == GLUT_MIDDLE_BUTTON) v.middle_down = flag;
+  else if (button == GLUT_RIGHT_BUTTON) v.right_down = flag;
+  viewport_scene_position(x, y, v.drag_origin);
+  glutPostRedisplay();
+}
+
+void motion(int x, int y) {
+  Viewport &v = g_viewport;
+  int dx = x - v.last_x, dy = y - v.last_y;
+  if (dx == 0 && dy == 0) return;
+  bool zoom = v.middle_down || (v.left_down && v.right_down);
+  bool rotate = !zoom && v.left_down && !v.right_down;
+  bool pan = !zoom && v.right_down && !v.left_down;
+  const float *c = v.pivot;
+  if (zoom) {
+    float s = static_cast<float>(exp(0.01 * dy));
+    glTranslatef(c[0], c[1], c[2]);
+    glScalef(s, s, s);
+    glTranslatef(-c[0], -c[1], -c[2]);
+  } else if (rotate) {
+    glTranslatef(c[0], c[1], c[2]);
+    glRotatef(static_cast<float>(dx), 0, 0, 1);
+    store_matrix();
+    glRotatef(static_cast<float>(dy), static_cast<float>(v.modelview[0]), static_cast<float>(v.modelview[4]), 0);
+    glTranslatef(-c[0], -c[1], -c[2]);
+  } else if (pan) {
+    double p[3];
+    viewport_scene_position(x, y, p);
+    glLoadIdentity();
+    glTranslatef(static_cast<float>(p[0] - v.drag_origin[0]), static_cast<float>(p[1] - v.drag_origin[1]),
+                 static_cast<float>(p[2] - v.drag_origin[2]));
+    glMultMatrixd(v.modelview);
+    memcpy(v.drag_origin, p, sizeof p);
+  }
+  v.last_x = x;
+  v.last_y = y;
+  if (zoom || rotate || pan) {
+    store_matrix();
+    glutPostRedisplay();
+  }
+}
+
+void pick(double x, double y, double width, double height) {
+  Viewport &v = g_viewport;
+  static GLuint buffer[1024];
+  glSelectBuffer(1024, buffer);
+  glRenderMode(GL_SELECT);
+  glInitNames();
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  GLint viewport[4];
+  GLdouble projection[16];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  glGetDoublev(GL_PROJECTION_MATRIX, projection);
+  glLoadIdentity();
+  gluPickMatrix(x, y, width, height, viewport);
+  glMultMatrixd(projection);
+  glMatrixMode(GL_MODELVIEW);
+  if (v.pick_draw) v.pick_draw();
+  int hits = glRenderMode(GL_RENDER);
+  int result = -1;
+  GLuint best = UINT32_MAX;
+  const GLuint *rec = buffer;
+  const GLuint *end = buffer + 1024;
+  for (int h = 0; h < hits && rec + 3 <= end; ++h) {
+    GLuint names = rec[0], min_depth = rec[1];
+    if (rec + 3 + names > end) break;
+    if (min_depth < best) {
+      best = min_depth;
+      result = names ? static_cast<int>(rec[2 + names]) : -1;
+    }
+    rec += 3 + names;
+  }
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  if (v.pick_result) v.pick_result(result);
+}
+
+bool invert_matrix(const double m[16], double out[16]) {
+  double inv[16];
+  inv[0] = m[5] * m[10] * m[15] - m[5] * m[11] * m[14] - m[9] * m[6] * m[15] + m[9] * m[7] * m[14] +
+           m[13] * m[6] * m[11] - m[13] * m[7] * m[10];
+  inv[4] = -m[4] * m[10] * m[15] + m[4] * m[11] * m[14] + m[8] * m[6] * m[15] - m[8] * m[7] * m[14] -
+           m[12] * m[6] * m[11] + m[12] * m[7] * m[10];
+  inv[8] = m[4] * m[9] * m[15] - m[4] * m[11] * m[13] - m[8] * m[5] * m[15] + m[8] * m[7] * m[13] +
+           m[12] * m[5] * m[11] - m[12] * m[7] * m[9];
+  inv[12] = -m[4] * m[9] * m[14] + m[4] * m[10] * m[13] + m[8] * m[5] * m[14] - m[8] * m[6] * m[13] -
+            m[12] * m[5] * m[10] + m[12] * m[6] * m[9];
+  inv[1] = -m[1] * m[10] * m[15] + m[1] * m[11] * m[14] + m[9] * m[2] * m[15] - m[9] * m[3] * m[14] -
+           m[13] * m[2] * m[11] + m[13] * m[3] * m[10];
+  inv[5] = m[0] * m[10] * m[15] - m[0] * m[11] * m[14] - m[8] * m[2] * m[15] + m[8] * m[3] * m[14] +
+           m[12] * m[2] * m[11] - m[12] * m[3] * m[10];
+  inv[9] = -m[0] * m[9] * m[15] + m[0] * m[11] * m[13] + m[8] * m[1] * m[15] - m[8] * m[3] * m[13] -
+           m[12] * m[1] * m[11] + m[12] * m[3] * m[9];
+  inv[13] = m[0] * m[9] * m[14] - m[0] * m[10] * m[13] - m[8] * m[1] * m[14] + m[8] * m[2] * m[13] +
+            m[12] * m[1] * m[10] - m[12] * m[2] * m[9];
+  inv[2] = m[1] * m[6] * m[15] - m[1] * m[7] * m[14] - m[5] * m[2] * m[15] + m[5] * m[3] * m[14] +
+           m[13] * m[2] * m[7] - m[13] * m[3] * m[6];
+  inv[6] = -m[0] * m[6] * m[15] + m[0] * m[7] * m[14] + m[4] * m[2] * m[15] - m[4] * m[3] * m[14] -
+           m[12] * m[2] * m[7] + m[12] * m[3] * m[6];
+  inv[10] = m[0] * m[5] * m[15] - m[0] * m[7] * m[13] - m[4] * m[1] * m[15] + m[4] * m[3] * m[13] +
+            m[12] * m[1] * m[7] - m[12] * m[3] * m[5];
+  inv[14] = -m[0] * m[5] * m[14] + m[0] * m[6] * m[13] + m[4] * m[1] * m[14] - m[4] * m[2] * m[13] -
+            m[12] * m[1] * m[6] + m[12] * m[2] * m[5];
+  inv[3] = -m[1] * m[6] * m[11] + m[1] * m[7] * m[10] + m[5] * m[2] * m[11] - m[5] * m[3] * m[10] -
+           m[9] * m[2] * m[7] + m[9] * m[3] * m[6];
+  inv[7] = m[0] * m[6] * m[11] - m[0] * m[7] * m[10] - m[4] * m[2] * m[11] + m[4] * m[3] * m[10] +
+           m[8] * m[2] * m[7] - m[8] * m[3] * m[6];
+  inv[11] = -m[0] * m[5] * m[11] + m[0] * m[7] * m[9] + m[4] * m[1] * m[11] - m[4] * m[3] * m[9] -
+            m[8] * m[1] * m[7] + m[8] * m[3] * m[5];
+  inv[15] = m[0] * m[5] * m[10] - m[0] * m[6] * m[9] - m[4] * m[1] * m[10] + m[4] * m[2] * m[9] +
+            m[8] * m[1] * m[6] - m[8] * m[2] * m[5];
+  double det = m[0] * inv[0] + m[1] * inv[4] + m[2] * inv[8] + m[3] * inv[12];
+  if (det == 0) return false;
+  for (int i = 0; i < 16; ++i) out[i] = inv[i] / det;
+  return true;
+}
+
+void view_angles_of(const double m[16], double &altitude, double &azimuth, double &scale) {
+  altitude = atan2(m[10], m[9]) * kDegrees;
+  double a = 180 - atan2(-m[0], m[4]) * kDegrees;
+  azimuth = a - floor(a / 360) * 360;
+  scale = sqrt(m[0] * m[0] + m[4] * m[4] + m[8] * m[8]);
+}
+
+void view_angles(double &altitude, double &azimuth, double &scale) {
+  Viewport &v = g_viewport;
+  double m[16];
+  pthread_mutex_lock(&v.copy_lock);
+  memcpy(m, v.shared_modelview, sizeof m);
+  pthread_mutex_unlock(&v.copy_lock);
+  view_angles_of(m, altitude, azimuth, scale);
+}

@@ -1,0 +1,365 @@
+// The whole program with its window under Xvfb and the file-backed sound
+// card: drawing, the mouse, the close button, and running without a display.
+#include <gtest/gtest.h>
+// X11 after gtest: its macros (None, Bool) clash with gtest's names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/testkit.h"
+
+namespace {
+
+const char kTitle[] = "yelm >- DOV Audio Viewer";
+
+bool have_display() {
+  const char *d = getenv("DISPLAY");
+  return d && *d;
+}
+
+std::string demo_wav() { return std::string(YELM_SOURCE_DIR) + "/examples/demo.wav"; }
+
+// yelm with a pipe on standard input and its output gathered as it comes.
+struct Yelm {
+  pid_t pid = -1;
+  int in = -1, out = -1;
+  std::string text;
+  int status = -1;
+
+  bool start(const std::string &cwd, bool with_display) {
+    int pin[2], pout[2];
+    if (pipe(pin) || pipe(pout)) return false;
+    pid = fork();
+    if (pid == 0) {
+      dup2(pin[0], 0);
+      dup2(pout[1], 1);
+      dup2(pout[1], 2);
+      close(pin[1]);
+      close(pout[0]);
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      if (!with_display) unsetenv("DISPLAY");
+      execl(YELM_BINARY_PATH, YELM_BINARY_PATH, static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    close(pin[0]);
+    close(pout[1]);
+    in = pin[1];
+    out = pout[0];
+    fcntl(out, F_SETFL, O_NONBLOCK);
+    return pid > 0;
+  }
+  void send(const std::string &line) {
+    std::string l = line + "\n";
+    ssize_t n = write(in, l.data(), l.size());
+    (void)n;
+  }
+  void pump(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) {
+        char buf[4096];
+        ssize_t n = read(out, buf, sizeof buf);
+        if (n > 0) text.append(buf, n);
+      }
+    }
+  }
+  // Waits until the output holds `what` (from `from` on); false on time-out.
+  bool wait_for(const std::string &what, int ms, size_t from = 0) {
+    for (int t = 0; t < ms; t += 50) {
+      if (text.find(what, from) != std::string::npos) return true;
+      pump(50);
+    }
+    return text.find(what, from) != std::string::npos;
+  }
+  // Waits for the process to end; false on time-out (then it is killed).
+  bool wait_exit(int ms) {
+    for (int t = 0; t < ms; t += 50) {
+      pump(50);
+      int st;
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        pump(50);
+        pid = -1;
+        return true;
+      }
+    }
+    return false;
+  }
+  long cpu_ticks() const {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    std::string s = testkit::read_file(path);
+    size_t close_paren = s.rfind(')');
+    if (close_paren == std::string::npos) return -1;
+    std::vector<std::string> f;
+    size_t p = close_paren + 2;
+    while (p < s.size()) {
+      size_t q = s.find(' ', p);
+      f.push_back(s.substr(p, q - p));
+      if (q == std::string::npos) break;
+      p = q + 1;
+    }
+    // fields after the name: state is [0]; utime [11], stime [12]
+    return f.size() > 12 ? atol(f[11].c_str()) + atol(f[12].c_str()) : -1;
+  }
+  ~Yelm() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (in >= 0) close(in);
+    if (out >= 0) close(out);
+  }
+};
+
+long window_pid(Display *dpy, Window w) {
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char *data = nullptr;
+  long pid = -1;
+  if (XGetWindowProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format,
+                         &items, &after, &data) == Success &&
+      data && items == 1 && format == 32)
+    pid = static_cast<long>(*reinterpret_cast<unsigned long *>(data));
+  if (data) XFree(data);
+  return pid;
+}
+
+// The viewer window of process pid (tests may run side by side).
+Window find_window(Display *dpy, Window w, pid_t pid) {
+  char *name = nullptr;
+  if (XFetchName(dpy, w, &name) && name) {
+    bool match = strcmp(name, kTitle) == 0;
+    XFree(name);
+    if (match && window_pid(dpy, w) == pid) return w;
+  }
+  Window root, parent, *children = nullptr;
+  unsigned n = 0;
+  if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
+  Window found = 0;
+  for (unsigned i = 0; i < n && !found; ++i) found = find_window(dpy, children[i], pid);
+  if (children) XFree(children);
+  return found;
+}
+
+Window wait_window(Display *dpy, pid_t pid, int ms) {
+  for (int t = 0; t < ms; t += 50) {
+    Window w = find_window(dpy, DefaultRootWindow(dpy), pid);
+    if (w) return w;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+// What the window close button sends.
+void send_close(Display *dpy, Window w) {
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(dpy, w, False, NoEventMask, &e);
+  XFlush(dpy);
+}
+
+struct Picture {
+  int lit = 0;       // pixels that are not black
+  int colours = 0;   // distinct colours
+  int total = 0;
+};
+
+Picture look(Display *dpy, Window w) {
+  Picture p;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(dpy, w, &a)) return p;
+  XImage *img = XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+  if (!img) return p;
+  std::set<unsigned long> seen;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      unsigned long px = XGetPixel(img, x, y) & 0xffffff;
+      if (px) ++p.lit;
+      if (seen.size() < 4096) seen.insert(px);
+    }
+  p.colours = static_cast<int>(seen.size());
+  p.total = a.width * a.height;
+  XDestroyImage(img);
+  return p;
+}
+
+std::string shell_quote(const std::string &s) { return "'" + s + "'"; }
+
+void xdotool(const std::string &args) {
+  std::string cmd = "timeout 20 xdotool " + args + " >/dev/null 2>&1";
+  ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+}
+
+// Parses "ALT:%g AZ:%g SCALE:%g" after `from`.
+bool viewport(const std::string &text, size_t from, double &alt, double &az, double &scale) {
+  size_t p = text.find("ALT:", from);
+  return p != std::string::npos && sscanf(text.c_str() + p, "ALT:%lf AZ:%lf SCALE:%lf", &alt, &az, &scale) == 3;
+}
+
+class Window_ : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy) GTEST_SKIP() << "cannot open the display";
+    dir = testkit::make_temp_dir("window");
+    testkit::write_file(dir + "/.yelmrc", ":0 style fft\n:1 style c5\n:2 style c5c\n:3 style hide\n:3 scale 2\n");
+    ASSERT_TRUE(testkit::file_exists(demo_wav()));
+  }
+  void TearDown() override {
+    if (dpy) XCloseDisplay(dpy);
+  }
+  Display *dpy = nullptr;
+  std::string dir;
+};
+
+TEST_F(Window_, PlotOfFourDisplaysDrawsAndTheMouseZooms) {
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, true));
+  Window w = wait_window(dpy, y.pid, 10000);
+  ASSERT_NE(w, 0u) << y.text;
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+
+  y.send("set VIEWPORT");
+  ASSERT_TRUE(y.wait_for("SCALE:", 5000)) << y.text;
+  EXPECT_NE(y.text.find("ALT:90 AZ:270 SCALE:0.9\n"), std::string::npos) << y.text;
+
+  Picture idle = look(dpy, w);
+  EXPECT_GT(idle.lit, 0) << "idle screen is blank";
+
+  y.send("plot " + demo_wav());
+  ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
+  EXPECT_NE(y.text.find("    3  1.00  1.00  2.00  hide\n"), std::string::npos) << y.text;
+  y.pump(1500);
+
+  std::string shot = std::string(YELM_TEST_TMP) + "/window-four-displays.png";
+  std::string cmd = "timeout 20 /usr/bin/import -window " + std::to_string(w) + " " + shell_quote(shot) + " >/dev/null 2>&1";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+  EXPECT_TRUE(testkit::file_exists(shot));
+  Picture p = look(dpy, w);
+  ASSERT_GT(p.total, 0);
+  EXPECT_GT(p.lit, p.total / 10) << "window nearly blank";
+  EXPECT_GT(p.colours, 20) << "too few colours for the three graphs";
+
+  // Middle button, 100 pixels down: the scene grows by e. Other viewers may
+  // sit at the origin (tests run side by side): move this one clear first.
+  std::string id = std::to_string(w);
+  xdotool("windowmove " + id + " 560 300 windowraise " + id);
+  y.pump(300);
+  xdotool("mousemove --window " + id + " 200 100 mousedown 2 mousemove --window " + id +
+          " 200 125 mousemove --window " + id + " 200 150 mousemove --window " + id + " 200 175 mousemove --window " +
+          id + " 200 200 mouseup 2");
+  y.pump(500);
+  size_t from = y.text.size();
+  y.send("set VIEWPORT");
+  ASSERT_TRUE(y.wait_for("SCALE:", 5000, from));
+  double alt, az, scale;
+  ASSERT_TRUE(viewport(y.text, from, alt, az, scale)) << y.text.substr(from);
+  EXPECT_NEAR(scale, 0.9 * M_E, 0.01);
+  EXPECT_NEAR(alt, 90, 1e-3);
+  EXPECT_NEAR(az, 270, 1e-3);
+
+  y.send("exit");
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_EQ(y.status, 0) << y.text;
+  EXPECT_NE(y.text.find("exit.\n"), std::string::npos);
+}
+
+TEST_F(Window_, CloseButtonEndsTheProgramWithItsNotice) {
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, true));
+  Window w = wait_window(dpy, y.pid, 10000);
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+  y.send("plot " + demo_wav());
+  ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
+  y.pump(500);
+  send_close(dpy, w);
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_NE(y.text.find("\n\nExit via close button... "), std::string::npos) << y.text;
+  EXPECT_EQ(y.status, 0) << y.text;
+}
+
+TEST_F(Window_, EndOfInputWhileTheWindowRunsExitsCleanly) {
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, true));
+  ASSERT_NE(wait_window(dpy, y.pid, 10000), 0u);
+  y.send("plot " + demo_wav());
+  ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
+  y.pump(300);
+  close(y.in);
+  y.in = -1;
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_EQ(y.status, 1) << "end of input exits with 1, not a crash: " << y.text;
+}
+
+TEST_F(Window_, IdleWindowDoesNotSpinACore) {
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, true));
+  ASSERT_NE(wait_window(dpy, y.pid, 10000), 0u);
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+  y.pump(500);
+  long before = y.cpu_ticks();
+  auto t0 = std::chrono::steady_clock::now();
+  y.pump(3000);
+  long after = y.cpu_ticks();
+  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ASSERT_GE(before, 0);
+  double share = (after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) / wall;
+  printf("idle window: %.1f%% of a core\n", 100 * share);
+  // Far above what the paced loop uses, far below a spinning one.
+  EXPECT_LT(share, 0.10);
+  y.send("exit");
+  EXPECT_TRUE(y.wait_exit(10000));
+}
+
+TEST(NoDisplay, WarnsOnceAndTransformsStillRun) {
+  std::string dir = testkit::make_temp_dir("nodisplay");
+  testkit::Wav wav = testkit::sine_wav(44100, 44100, {{440, 0.3}});
+  ASSERT_TRUE(testkit::write_wav(dir + "/in.wav", wav));
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, false));
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000)) << y.text;
+  y.send("set VIEWPORT");
+  y.send("fold out.wav in.wav");
+  y.send("plot in.wav");
+  ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
+  // the one-second file ends; the idle loop stops the stream on its own
+  y.pump(2500);
+  y.send("exit");
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_EQ(y.status, 0) << y.text;
+  EXPECT_EQ(testkit::count(y.text, "*** warning: no window (DISPLAY is not set): going on without the viewer\n"), 1)
+      << y.text;
+  EXPECT_NE(y.text.find("ALT:90 AZ:270 SCALE:0.9"), std::string::npos);
+  EXPECT_TRUE(testkit::file_exists(dir + "/out.wav")) << y.text;
+  testkit::Wav out;
+  ASSERT_TRUE(testkit::read_wav(dir + "/out.wav", out));
+  EXPECT_GT(out.frames(), 0u);
+  EXPECT_NE(y.text.find("[.]"), std::string::npos) << y.text;
+}
+
+}  // namespace
