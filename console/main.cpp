@@ -94,8 +94,6 @@ int main(int, char **) {
     printf("pthread_create() error");
     return 1;
   }
-  // Never joined: process exit ends it.
-  pthread_detach(gui_thread);
 
   if (g_console_detached) {
     // No terminal to read from: the demonstration runs until the window
