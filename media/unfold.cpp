@@ -127,9 +127,9 @@ int unfold_next_option(int count, char **vector, const char *option_string) {
   }
   const char *element = vector[unfold_option_index++];
   const char letter = element[1];
-  const char *spec = letter ? strchr(option_string, letter) : nullptr;
-  if (!spec || letter == ':') return '?';
-  if (spec[1] == ':') {
+  const char *entry = letter ? strchr(option_string, letter) : nullptr;
+  if (!entry || letter == ':') return '?';
+  if (entry[1] == ':') {
     if (element[2]) {
       unfold_option_argument = element + 2;
     } else if (unfold_option_index < count) {

@@ -70,9 +70,9 @@ int next_option(int count, char **vector, const char *option_string) {
   }
   const char *element = vector[option_index++];
   char letter = element[1];
-  const char *spec = letter ? strchr(option_string, letter) : nullptr;
-  if (!spec || letter == ':') return '?';
-  if (spec[1] == ':') {
+  const char *entry = letter ? strchr(option_string, letter) : nullptr;
+  if (!entry || letter == ':') return '?';
+  if (entry[1] == ':') {
     if (element[2]) {
       option_argument = element + 2;
     } else if (option_index < count) {

@@ -19,14 +19,14 @@
 
 namespace {
 
-int scan_all(std::vector<std::string> args, const char *spec, std::string &trace) {
+int scan_all(std::vector<std::string> args, const char *opts, std::string &trace) {
   std::vector<char *> v;
   for (auto &a : args) v.push_back(&a[0]);
   unfold_option_index = 0;
   int calls = 0;
-  for (int c; (c = unfold_next_option(static_cast<int>(v.size()), v.data(), spec)) != -1 && calls < 50; ++calls) {
+  for (int c; (c = unfold_next_option(static_cast<int>(v.size()), v.data(), opts)) != -1 && calls < 50; ++calls) {
     trace += c == 0 ? std::string("<0>") : std::string(1, static_cast<char>(c));
-    if (c != 0 && c != '?' && strchr(spec, c)[1] == ':') trace += "=" + std::string(unfold_option_argument) + ";";
+    if (c != 0 && c != '?' && strchr(opts, c)[1] == ':') trace += "=" + std::string(unfold_option_argument) + ";";
   }
   return calls;
 }
@@ -128,7 +128,7 @@ std::vector<int> reference(const testkit::Wav &in, double g, double scale, doubl
   std::vector<double> sn(512), cs(512);
   for (int t = 0; t < 512; ++t) sn[t] = std::sin(2 * M_PI * t / 512), cs[t] = std::cos(2 * M_PI * t / 512);
   for (size_t b = 0; b < blocks; ++b) {
-    double a[512], spec[512], y[512];
+    double a[512], spectrum[512], y[512];
     for (int j = 0; j < 512; ++j) a[j] = to_value(in.samples[(b * 512 + j) * in.channels]);
     if (repair) e.snapshot();
     const long kept = n;
@@ -136,24 +136,24 @@ std::vector<int> reference(const testkit::Wav &in, double g, double scale, doubl
       e.set_alpha(e.alpha + g * std::exp(-g * static_cast<double>(n++)));
       a[j] = e.step(a[j]);
     }
-    for (int k = 0; k < 512; ++k) spec[k] = 0;
+    for (int k = 0; k < 512; ++k) spectrum[k] = 0;
     for (int k = 1; k < 256; ++k) {
       double re = 0, im = 0;
       for (int t = 0; t < 512; ++t) {
         re += a[t] * cs[(k * t) % 512];
         im -= a[t] * sn[(k * t) % 512];
       }
-      spec[k] = re;
-      spec[512 - k] = im;
+      spectrum[k] = re;
+      spectrum[512 - k] = im;
     }
-    dec.measure(spec, bass);
+    dec.measure(spectrum, bass);
     if (repair) {
-      if (e.peak < 256) dec.octaves(spec, bass);
-      dec.repair(spec, bass);
+      if (e.peak < 256) dec.octaves(spectrum, bass);
+      dec.repair(spectrum, bass);
     }
     for (int t = 0; t < 512; ++t) {
       double s = 0;
-      for (int k = 1; k < 256; ++k) s += spec[k] * sn[(k * t) % 512];
+      for (int k = 1; k < 256; ++k) s += spectrum[k] * sn[(k * t) % 512];
       y[t] = -2 * scale * s / 256;
       out.push_back(to_sample(y[t]));
     }
