@@ -94,6 +94,9 @@ int main(int, char **) {
     printf("pthread_create() error");
     return 1;
   }
+  // Not the window, only the display probe: its warning must not land in
+  // the middle of the first prompt.
+  for (int n = 0; n < 200 && !g_graphs.gui_probed.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
 
   if (g_console_detached) {
     // No terminal to read from: the demonstration runs until the window

@@ -90,6 +90,7 @@ struct graphs_t {
   DisplaySlot slots[kDisplays] = {};
   TransformState live{};
   std::atomic<int> gui_running{0};  // the GUI thread's loop is live
+  std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
   pthread_t gui_thread_id{};        // valid once gui_running is set
   AnalysisLog *logs[kDisplays] = {};

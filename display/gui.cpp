@@ -262,11 +262,13 @@ void *gui_thread_main(void *window_id) {
   if (!window_possible(&why)) {
     printf("*** warning: no window (%s): going on without the viewer\n", why);
     fflush(stdout);
+    m.gui_probed.store(1, std::memory_order_release);
     run_headless();
     m.gui_running.store(0, std::memory_order_release);
     return nullptr;
   }
 
+  m.gui_probed.store(1, std::memory_order_release);
   // The console may already be ending (a short script); a window opened now
   // would only race the exit handlers.
   if (m.stopping) {
