@@ -274,6 +274,9 @@ void *gui_thread_main(void *window_id) {
     m.gui_running.store(0, std::memory_order_release);
     return nullptr;
   }
+  // Keep the software GL driver mapped to the very end: leak reports at exit
+  // can then name it (its one-time allocations are suppressed by library).
+  dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_LAZY | RTLD_NODELETE);
   int argc = 1;
   char empty[1] = {0};
   char *argv[] = {empty, nullptr};
@@ -299,9 +302,6 @@ void *gui_thread_main(void *window_id) {
   int id = glutCreateWindow("yelm >- DOV Audio Viewer");
   *static_cast<int *>(window_id) = id;
   mark_window_pid();
-  // Keep the GL driver mapped to the end: leak reports at exit can then name
-  // it (its one-time allocations are suppressed by library).
-  dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glScalef(0.9f, 0.9f, 0.9f);
