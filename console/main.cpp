@@ -13,12 +13,6 @@
 #include "display/graphs.h"
 #include "options/options.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// The GL driver keeps one-time allocations to exit; the fast unwinder cannot
-// walk its frames, so the leak suppressions (by library) would not match.
-extern "C" const char *__asan_default_options() { return "fast_unwind_on_malloc=0"; }
-#endif
-
 pthread_t gui_thread;
 bool g_console_detached = false;
 

@@ -87,9 +87,12 @@ void *memalign(size_t align, size_t n) {
 }
 constexpr bool kCountsMalloc = true;
 #else
+// Sanitizers own the allocator (and the GL driver mixes their operator new
+// with free): nothing is replaced, and the test below says so.
 constexpr bool kCountsMalloc = false;
 #endif
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 void *operator new(size_t n) {
   note_allocation();
   bool was = t_counting;
@@ -104,6 +107,7 @@ void operator delete(void *p) noexcept { free(p); }  // NOLINT
 void operator delete[](void *p) noexcept { free(p); }
 void operator delete(void *p, size_t) noexcept { free(p); }
 void operator delete[](void *p, size_t) noexcept { free(p); }
+#endif
 
 namespace {
 
@@ -193,6 +197,7 @@ TEST_F(Frame, AVisibleTypeWithNoRendererYetStillCountsAsDrawn) {
 }
 
 TEST_F(Frame, ConfiguredSlotsAnalyseAndDrawWithoutAllocating) {
+  if (!kCountsMalloc) GTEST_SKIP() << "allocation counting needs the plain allocator (sanitizer build)";
   graphs_t &m = g_graphs;
   const int types[4] = {kGraphFft, kGraphC5, kGraphC5c, kGraphW2d};
   for (int i = 0; i < 4; ++i) {
@@ -248,7 +253,6 @@ TEST_F(Frame, ConfiguredSlotsAnalyseAndDrawWithoutAllocating) {
   t_counting = false;
   free(p);
   delete q;
-  if (!kCountsMalloc) g_allocations += 1;  // malloc is the sanitizer's there
   EXPECT_EQ(g_allocations.load(), 2);
 }
 
