@@ -84,6 +84,9 @@ int main(int, char **) {
   }
 
   atexit(exit_notice);
+  // readline sets up its locale on first use, and Xlib reads the locale as
+  // the window opens: do readline's part before the GUI thread exists.
+  rl_initialize();
   if (pthread_create(&gui_thread, nullptr, gui_thread_main, &g_app.gui_window) != 0) {
     printf("pthread_create() error");
     return 1;
