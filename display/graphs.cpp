@@ -75,6 +75,12 @@ graphs_t::~graphs_t() {
   // than the GUI thread, and process exit takes it down anyway.
 }
 
+void graphs_t::reread_display_options() {
+  pthread_mutex_lock(&mutex);
+  read_display_options();
+  pthread_mutex_unlock(&mutex);
+}
+
 void graphs_t::read_display_options() {
   live.transform_delay = g_options.get_int(-1, "transformdelay", false, 0);
   for (int i = 0; i < kDisplays; ++i) {
@@ -164,7 +170,7 @@ void graphs_t::print_displays() {
     printf("\n");
   }
   printf("-----------------------------\n    DELAY ACQ:% 3d  GUI:% 3d\n-----------------------------\n",
-         acqdelay, guidelay);
+         acqdelay.load(), guidelay.load());
 }
 
 void graphs_t::configure(const char *input) {
@@ -175,18 +181,22 @@ void graphs_t::configure(const char *input) {
     pthread_mutex_unlock(&mutex);
     return;
   }
-  acqdelay = g_options.get_int(-1, "acqdelay", false, 1);
-  guidelay = g_options.get_int(-1, "guidelay", false, 1);
+  // The GUI thread divides by the delays without the lock: only checked
+  // values are ever stored.
+  int acq = g_options.get_int(-1, "acqdelay", false, 1);
+  int gui = g_options.get_int(-1, "guidelay", false, 1);
   relh = g_options.get_double(-1, "relh", false, 0.66);
   hshrink = g_options.get_double(-1, "hshrink", false, 1.0);
-  if (acqdelay <= 0) {
-    acqdelay = 1;
+  if (acq <= 0) {
+    acq = 1;
     printf("*** warning: delay must be >=1\n");
   }
-  if (guidelay <= 0) {
-    guidelay = 1;
+  if (gui <= 0) {
+    gui = 1;
     printf("*** warning: delay must be >=1\n");
   }
+  acqdelay = acq;
+  guidelay = gui;
   read_display_options();
   for (int i = 0; i < kDisplays; ++i) {
     DisplaySlot &s = slots[i];

@@ -81,8 +81,8 @@ extern MirrorHooks g_mirror_hooks;
 struct graphs_t {
   std::atomic<int> stopping{0};  // set once at shutdown; callbacks then return at once
   pthread_mutex_t mutex;         // GuiMutex
-  int acqdelay = 1;
-  int guidelay = 1;
+  std::atomic<int> acqdelay{1};
+  std::atomic<int> guidelay{1};
   double relh = 0.66;     // iviv tree apex height
   double hshrink = 1.0;   // per-level factor of relh
   DataFeed *feed = nullptr;
@@ -101,6 +101,8 @@ struct graphs_t {
   // Display configuration for a new input (null: the sound card).
   void configure(const char *input);
   void read_display_options();
+  // The same for a command outside the display configuration: takes GuiMutex.
+  void reread_display_options();
   // Makes the slot's analyser (once) and the work buffers its type needs;
   // sets the tuning bin.
   void create_analyser(int slot);

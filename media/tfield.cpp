@@ -48,7 +48,7 @@ int field_command(char *line, int mode) {
       printf("  parameter too big [%s]\n", t);
       return 0;
     }
-  g_graphs.read_display_options();
+  g_graphs.reread_display_options();
   view->mode = mode;
   if (!input) {
     printf("live surface transforms are not available yet in this build\n");

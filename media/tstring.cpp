@@ -177,7 +177,7 @@ int tstring(char *line) {
     snprintf(storage[i], sizeof storage[i], "%s", texts[i]);
     vector[i + 1] = storage[i];
   }
-  g_graphs.read_display_options();
+  g_graphs.reread_display_options();
   if (plain) {
     view->mode = kModeTstring;
     tstring_main(7, vector, view);

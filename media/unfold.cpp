@@ -191,7 +191,7 @@ int unfold(char *line) {
     g_graphs.shutdown();
     if (view->stop_hook) view->stop_hook(view);
   }
-  g_graphs.read_display_options();
+  g_graphs.reread_display_options();
   view->mode = kModeUnfold;
   unfold_main(n, vector, view);
   return 0;
