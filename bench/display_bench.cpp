@@ -187,6 +187,7 @@ void bench_window() {
 
 int main() {
   setvbuf(stdout, nullptr, _IOLBF, 0);
+  install_display_graphs();
   bench_analysis();
   bench_window();
   quiet_gui();

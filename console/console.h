@@ -24,6 +24,7 @@ void run_console();
 int history_command(char *line);
 int help_command(char *line);
 int exit_command(char *line);
+int set_command(char *line);
 
 void exit_notice();
 extern pthread_t gui_thread;

@@ -11,6 +11,8 @@
 
 #include "console/console.h"
 #include "display/graphs.h"
+#include "harmonic/harmonic.h"
+#include "media/transform_view.h"
 #include "options/options.h"
 
 pthread_t gui_thread;
@@ -64,6 +66,11 @@ void run_console() {
 int main(int, char **) {
   // The GUI thread talks to X; older libX11 needs this before any other call.
   XInitThreads();
+  // Every graph type, by the folder that brings it; before any settings are
+  // read or the GUI thread runs.
+  install_display_graphs();
+  install_harmonic_graphs();
+  install_media_graphs();
   printf("yelm %s - harmonic audio viewer and music transforms\n", kVersion);
   g_options.set(-1, "VERSION", kVersion);
   if (g_options.load_file(".yelmrc") == 0) printf(".yelmrc had errors.\n");

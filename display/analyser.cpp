@@ -47,9 +47,6 @@ Analyser::~Analyser() {
   free(w2d_scratch);
   free(w2d_row);
   free(w2d_col);
-  for (IfsNode *block : ifs_work) free(block);
-  free(ifs_grid);
-  if (mirror && mirror_release) mirror_release(mirror);
 }
 
 template <class Sample>
@@ -179,15 +176,6 @@ bool Analyser::alloc_w2d() {
   if (!w2d_row) w2d_row = static_cast<double *>(calloc(side, sizeof(double)));
   if (!w2d_col) w2d_col = static_cast<double *>(calloc(side, sizeof(double)));
   return w2d_scratch && w2d_row && w2d_col;
-}
-
-bool Analyser::alloc_ifs() {
-  for (IfsNode *&block : ifs_work)
-    if (!block) block = static_cast<IfsNode *>(calloc(kIfsBlockNodes, sizeof(IfsNode)));
-  if (!ifs_grid) ifs_grid = static_cast<IfsNode *>(calloc(kIfsGridNodes, sizeof(IfsNode)));
-  for (IfsNode *block : ifs_work)
-    if (!block) return false;
-  return ifs_grid != nullptr;
 }
 
 double Analyser::bin_frequency(double rate, int bin) const {

@@ -1,21 +1,15 @@
 // Per-slot spectrum analyser: a 512-point real FFT, a history of magnitude
-// rows (row 0 newest) and the work buffers of the w2d, ifs and mirror graphs.
+// rows (row 0 newest) and the work buffers of the w2d graph.
 #pragma once
 
 #include <fftw3.h>
 
 #include <atomic>
 
-#include "display/ifs_node.h"
-
 struct BandFilter;   // audio/feed.h
-struct MirrorState;  // owned by the mirror display
 
 struct Analyser {
   static constexpr int kHistoryRows = 256;
-  static constexpr int kIfsBlocks = 8;
-  static constexpr int kIfsBlockNodes = 341;
-  static constexpr int kIfsGridNodes = 21845;
 
   double *history = nullptr;  // n x 256, row r at r * n
   int n = 0;
@@ -27,10 +21,6 @@ struct Analyser {
   fftw_plan plan = nullptr, filter_plan = nullptr;
   double *w2d_scratch = nullptr;  // scrolling spectrogram, 256 x n
   double *w2d_row = nullptr, *w2d_col = nullptr;
-  IfsNode *ifs_work[kIfsBlocks] = {};
-  IfsNode *ifs_grid = nullptr;
-  MirrorState *mirror = nullptr;
-  void (*mirror_release)(MirrorState *) = nullptr;  // set by whoever made `mirror`
 
   // Plans are made here, on the configuring thread (FFTW's planner is not
   // thread-safe). Check ok() afterwards.
@@ -58,7 +48,6 @@ struct Analyser {
   void update_time_span(double feed_time);
 
   bool alloc_w2d();
-  bool alloc_ifs();
 
   // bin -1 means n/2 (Nyquist).
   double bin_frequency(double rate, int bin) const;

@@ -17,28 +17,28 @@
 graphs_t g_graphs;
 AppState g_app;
 
-const GraphType kGraphTypeTable[kGraphTypes + 1] = {
-    {"hide", kFeedNothing},      {"fft", kFeedSpectrum},    {"c5", kFeedSpectrum},
-    {"c5c", kFeedSpectrum},      {"wlet", kFeedWavelet},    {"w2d", kFeedW2d},
-    {"ifs", kFeedSpectrum},      {"iviv", kFeedSpectrum},   {"spiral", kFeedSpectrum},
-    {"transform", kFeedNothing}, {"origami", kFeedSpectrum}, {"mirror", kFeedSpectrum},
-    {nullptr, 0},
-};
+GraphType g_graph_types[kGraphTypes + 1];
 
 namespace {
 
-// How long the GUI thread's loop sleeps between passes.
+// How long the manager's teardown waits between looks at the GUI thread.
 constexpr useconds_t kIdlePauseUs = 5 * 1000;
 
-double query_slice_frequency(int slot) { return g_graphs.slice_frequency(slot); }
+}  // namespace
 
-int graph_type_by_name(const char *name) {
-  for (int t = 0; kGraphTypeTable[t].name; ++t)
-    if (strcmp(kGraphTypeTable[t].name, name) == 0) return t;
-  return -1;
+bool install_graph_type(int number, const GraphType &type) {
+  if (number < 0 || number >= kGraphTypes || !type.name) return false;
+  GraphType &row = g_graph_types[number];
+  if (row.name && strcmp(row.name, type.name) != 0) return false;
+  row = type;
+  return true;
 }
 
-}  // namespace
+int graph_type_by_name(const char *name) {
+  for (int t = 0; t < kGraphTypes; ++t)
+    if (g_graph_types[t].name && strcmp(g_graph_types[t].name, name) == 0) return t;
+  return -1;
+}
 
 graphs_t::graphs_t() {
   static bool made = false;
@@ -49,10 +49,6 @@ graphs_t::graphs_t() {
   made = true;
   pthread_mutex_init(&mutex, nullptr);
   feed = new DataFeed;
-  // g_view_queries is zero-initialised before any constructor runs; setting
-  // it here, before main, means the console never races the GUI thread on it.
-  g_view_queries.view_angles = view_angles;
-  g_view_queries.slice_frequency = query_slice_frequency;
 }
 
 graphs_t::~graphs_t() {
@@ -65,6 +61,7 @@ graphs_t::~graphs_t() {
     // Still busy (a long frame): leave the feed and analysers to process exit.
     return;
   }
+  for (int i = 0; i < kDisplays; ++i) release_work(i);
   for (Analyser *&a : analysers) {
     delete a;
     a = nullptr;
@@ -76,9 +73,8 @@ graphs_t::~graphs_t() {
 }
 
 void graphs_t::reread_display_options() {
-  pthread_mutex_lock(&mutex);
+  GuiLock lock(*this);
   read_display_options();
-  pthread_mutex_unlock(&mutex);
 }
 
 void graphs_t::read_display_options() {
@@ -100,6 +96,29 @@ void graphs_t::read_display_options() {
   }
 }
 
+void graphs_t::release_work(int i) {
+  DisplaySlot &s = slots[i];
+  if (!s.work) return;
+  const GraphType &maker = g_graph_types[s.work_type];
+  // Only the type that made it knows its layout.
+  if (maker.release) maker.release(s);
+  s.work = nullptr;
+  s.work_type = kGraphHide;
+}
+
+void graphs_t::prepare_slot(int i) {
+  DisplaySlot &s = slots[i];
+  release_work(i);
+  if (s.type == kGraphHide) return;
+  create_analyser(i);
+  const GraphType &type = g_graph_types[s.type];
+  if (type.setup && !type.setup(*this, i, s, analysers[i])) {
+    release_work(i);
+    s.type = kGraphHide;
+  }
+  if (s.work) s.work_type = s.type;
+}
+
 void graphs_t::create_analyser(int i) {
   DisplaySlot &s = slots[i];
   if (!analysers[i]) {
@@ -112,7 +131,7 @@ void graphs_t::create_analyser(int i) {
     analysers[i] = a;
   }
   Analyser *a = analysers[i];
-  a->rows = s.type == kGraphWlet ? kWaveletLevels : Analyser::kHistoryRows;
+  a->rows = Analyser::kHistoryRows;
 
   const char *tuna_text = g_options.get_text(i, "tuna", false, nullptr);
   double tuna = tuna_text ? atof(tuna_text) : 0.0;
@@ -121,43 +140,15 @@ void graphs_t::create_analyser(int i) {
     tuna = 440.0;
   }
   s.tuning_bin = floor(static_cast<double>(kAnalyserLength) / feed->sample_rate * tuna);
-
-  if (s.type == kGraphW2d && !a->alloc_w2d()) {
-    printf("cannot create W2D work buffers. memory problems.");
-    fflush(stdout);
-    abort();
-  }
-  if (s.type == kGraphIfs && !a->alloc_ifs()) {
-    printf("cannot create IFS work buffers. memory problems.");
-    fflush(stdout);
-    abort();
-  }
-  if (s.type == kGraphMirror) {
-    double growth = g_options.get_double(i, "m.growth", true, 1.0);
-    double bass = g_options.get_double(i, "m.bass", true, 10.0);
-    int iterations = g_options.get_int(i, "m.iter", true, 10);
-    // The mirror display owns the state's layout; without it there is
-    // nothing to make (and nothing registered to draw it).
-    if (g_mirror_hooks.make) {
-      if (a->mirror && a->mirror_release) a->mirror_release(a->mirror);
-      a->mirror = g_mirror_hooks.make(bass, growth, feed->sample_rate, iterations);
-      a->mirror_release = g_mirror_hooks.release;
-      if (!a->mirror) {
-        printf("cannot create MIRROR work buffers. memory problems.");
-        fflush(stdout);
-        abort();
-      }
-    }
-  }
 }
 
 double graphs_t::slice_frequency(int slot) {
   if (slot < 0 || slot >= kDisplays) return -1;
-  pthread_mutex_lock(&mutex);
+  GuiLock lock(*this);
   double f = -1;
-  const IfsNode *node = slots[slot].slice;
-  if (node && analysers[slot]) f = analysers[slot]->bin_frequency(feed->sample_rate, static_cast<int>(floor(node->bin)));
-  pthread_mutex_unlock(&mutex);
+  const DisplaySlot &s = slots[slot];
+  if (s.slice && analysers[slot])
+    f = analysers[slot]->bin_frequency(feed->sample_rate, static_cast<int>(floor(s.slice_bin)));
   return f;
 }
 
@@ -165,7 +156,7 @@ void graphs_t::print_displays() {
   printf("\nGraphic Displays:\n    #     x     y  scale type\n-----------------------------\n");
   for (int i = 0; i < kDisplays; ++i) {
     const DisplaySlot &s = slots[i];
-    printf("% 5d %5.2f %5.2f %5.2f  %s", i, s.x, s.y, s.scale, kGraphTypeTable[s.type].name);
+    printf("% 5d %5.2f %5.2f %5.2f  %s", i, s.x, s.y, s.scale, g_graph_types[s.type].name ? g_graph_types[s.type].name : "?");
     if (s.type == kGraphW2d) printf(" quadrant:%d", s.quadrant);
     printf("\n");
   }
@@ -174,13 +165,10 @@ void graphs_t::print_displays() {
 }
 
 void graphs_t::configure(const char *input) {
-  pthread_mutex_lock(&mutex);
+  GuiLock lock(*this);
   feed->reset();
   feed->prepare();
-  if (feed->open_input(input) != 0) {
-    pthread_mutex_unlock(&mutex);
-    return;
-  }
+  if (feed->open_input(input) != 0) return;
   // The GUI thread divides by the delays without the lock: only checked
   // values are ever stored.
   int acq = g_options.get_int(-1, "acqdelay", false, 1);
@@ -200,19 +188,7 @@ void graphs_t::configure(const char *input) {
   read_display_options();
   for (int i = 0; i < kDisplays; ++i) {
     DisplaySlot &s = slots[i];
-    s.wlet_detail = g_options.get_int(i, "wlet.detail", false, 0);
-    s.quadrant = g_options.get_int(i, "quadrant", false, 2);
-    s.beat = g_options.get_int(i, "beat", false, 0);
-    s.o_depth = g_options.get_int(i, "o.depth", false, 0);
-    if (s.beat >= 127) {
-      s.beat = 0;
-      printf("SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n");
-    }
-    if (s.quadrant >= 4) {
-      s.quadrant = 2;
-      printf("w2D quadrant index out-of-scope (defaulting to 2)\n");
-    }
-    if (s.type != kGraphHide) create_analyser(i);
+    prepare_slot(i);
     feed->prepare_filter(i);
     BandFilter *band = feed->feedback[i];
     if (band && analysers[i]) {
@@ -230,15 +206,15 @@ void graphs_t::configure(const char *input) {
   }
   print_displays();
   feed->start();
-  pthread_mutex_unlock(&mutex);
 }
 
 void graphs_t::shutdown() { feed->stop(); }
 
 int plot_command(char *line) {
-  pthread_mutex_lock(&g_graphs.mutex);
-  g_graphs.live.mode = kModeNone;
-  pthread_mutex_unlock(&g_graphs.mutex);
+  {
+    GuiLock lock;
+    g_graphs.live.mode = kModeNone;
+  }
   char *pos = nullptr;
   strtok_r(line, " \t\r\n", &pos);
   const char *path = strtok_r(nullptr, " \t\r\n", &pos);

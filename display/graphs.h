@@ -11,17 +11,14 @@
 
 struct Analyser;
 struct AnalysisLog;
-struct IfsNode;
-struct MirrorState;
+struct IfsNode;  // the ifs display's node record (harmonic/)
 
 // What the idle step computes for a slot of a graph type.
 enum FeedKind { kFeedNothing = 0, kFeedSpectrum = 1, kFeedWavelet = 2, kFeedW2d = 3 };
 
-struct GraphType {
-  const char *name;
-  int feed_kind;
-};
-
+// Graph type numbers are fixed: the settings file and "set :N style" name
+// them, and each folder that brings a type defines its number beside it.
+// These are the display's own.
 enum GraphTypeNumber {
   kGraphHide = 0,
   kGraphFft = 1,
@@ -29,17 +26,8 @@ enum GraphTypeNumber {
   kGraphC5c = 3,
   kGraphWlet = 4,
   kGraphW2d = 5,
-  kGraphIfs = 6,
-  kGraphIviv = 7,
-  kGraphSpiral = 8,
-  kGraphTransform = 9,
-  kGraphOrigami = 10,
-  kGraphMirror = 11,
   kGraphTypes = 12,
 };
-
-// Indexed by GraphTypeNumber; a row with no name ends it.
-extern const GraphType kGraphTypeTable[kGraphTypes + 1];
 
 constexpr int kDisplays = 4;
 constexpr int kAnalyserLength = 512;
@@ -55,7 +43,10 @@ struct DisplaySlot {
   int beat;
   int o_depth;
   float ifs_triangle[3][3];
-  IfsNode *slice;
+  IfsNode *slice;     // picked by the ifs display; null until then
+  double slice_bin;   // spectrum bin position of `slice`, kept with it
+  void *work;         // the type's own work state, made by its setup
+  int work_type;      // the type that made `work` (and so releases it)
 };
 
 struct graphs_t;
@@ -65,18 +56,28 @@ struct graphs_t;
 typedef void (*Renderer)(graphs_t &manager, int slot_index, Analyser *analyser, DisplaySlot &slot,
                          AnalysisLog *log);
 
-// Renderers by graph type. The display's own graphs are there from the start;
-// the harmonic displays and the transformation view (type 9, which chooses
-// its view by the live mode itself) register theirs at start-up.
-void register_renderer(int type, Renderer renderer);
-Renderer renderer_for(int type);
-
-// Mirror work state, made and freed by the mirror display (installed there).
-struct MirrorHooks {
-  MirrorState *(*make)(double bass, double growth, double sample_rate, int iterations);
-  void (*release)(MirrorState *state);
+// One graph type, described by the folder that brings it.
+struct GraphType {
+  const char *name;  // null: no type of this number is installed
+  int feed_kind;
+  Renderer draw;     // null draws nothing (the slot still counts as drawn)
+  // Reads the type's slot options and makes its work state in slot.work;
+  // runs in configure under GuiMutex after the analyser is made (null for
+  // feed kind 0). False hides the slot; the type has printed why.
+  bool (*setup)(graphs_t &manager, int slot_index, DisplaySlot &slot, Analyser *analyser);
+  // Frees slot.work (before the next setup, and at the end).
+  void (*release)(DisplaySlot &slot);
 };
-extern MirrorHooks g_mirror_hooks;
+
+// Indexed by type number; a row with no name is a type not installed.
+extern GraphType g_graph_types[kGraphTypes + 1];
+// Installs a type at its number, before the GUI thread starts. False when
+// the number is out of range or taken by another name.
+bool install_graph_type(int number, const GraphType &type);
+// The number of the installed type of that exact name, or -1.
+int graph_type_by_name(const char *name);
+// The display's own types: hide, fft, c5, c5c, wlet, w2d.
+void install_display_graphs();
 
 struct graphs_t {
   std::atomic<int> stopping{0};  // set once at shutdown; callbacks then return at once
@@ -103,9 +104,14 @@ struct graphs_t {
   void read_display_options();
   // The same for a command outside the display configuration: takes GuiMutex.
   void reread_display_options();
-  // Makes the slot's analyser (once) and the work buffers its type needs;
-  // sets the tuning bin.
+  // Makes the slot's analyser (once), sets its row count and the tuning
+  // bin; then the slot's type makes its work state.
   void create_analyser(int slot);
+  // A slot's part of configure: the old work state goes, a visible slot
+  // gets its analyser and its type's setup (a failed setup hides it).
+  void prepare_slot(int slot);
+  // Frees the slot's work state through the type that made it.
+  void release_work(int slot);
   // Frequency in Hz of the slot's picked bin; -1 when there is none.
   double slice_frequency(int slot);
   void print_displays();
@@ -114,6 +120,19 @@ struct graphs_t {
 };
 
 extern graphs_t g_graphs;
+
+// The one way GuiMutex is taken, by every thread and folder: held for the
+// scope. Whatever the GUI thread reads is written under it.
+class GuiLock {
+ public:
+  explicit GuiLock(graphs_t &manager = g_graphs) : manager_(manager) { pthread_mutex_lock(&manager_.mutex); }
+  ~GuiLock() { pthread_mutex_unlock(&manager_.mutex); }
+  GuiLock(const GuiLock &) = delete;
+  GuiLock &operator=(const GuiLock &) = delete;
+
+ private:
+  graphs_t &manager_;
+};
 
 // Program-wide GUI-side state.
 struct AppState {

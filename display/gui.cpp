@@ -6,7 +6,6 @@
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <dlfcn.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,17 +16,10 @@
 
 #include "display/analyser.h"
 #include "display/graphs.h"
-#include "display/spectrum_graphs.h"
 #include "display/text.h"
 #include "display/viewport.h"
 
-MirrorHooks g_mirror_hooks;
-
 namespace {
-
-Renderer g_renderers[kGraphTypes] = {
-    nullptr, draw_fft, draw_c5, draw_c5c,
-};
 
 // With nothing running the loop would spin a core redrawing the same
 // picture; this pause keeps it near idle and the mouse still responsive.
@@ -46,12 +38,6 @@ void report_gl_error() {
 
 }  // namespace
 
-void register_renderer(int type, Renderer renderer) {
-  if (type > 0 && type < kGraphTypes) g_renderers[type] = renderer;
-}
-
-Renderer renderer_for(int type) { return type > 0 && type < kGraphTypes ? g_renderers[type] : nullptr; }
-
 void analyse_slots(graphs_t &m) {
   DataFeed *feed = m.feed;
   const int start = feed->current_index();
@@ -59,7 +45,7 @@ void analyse_slots(graphs_t &m) {
     Analyser *a = m.analysers[i];
     if (!a) continue;
     const DisplaySlot &s = m.slots[i];
-    switch (kGraphTypeTable[s.type].feed_kind) {
+    switch (g_graph_types[s.type].feed_kind) {
       case kFeedSpectrum: {
         const BandFilter *band = feed->feedback[i];
         a->spectrum_step(feed->window[i], start, kRingLength, i % 2, band && band->kind ? band : nullptr);
@@ -112,17 +98,18 @@ void idle_step() {
   g_app.idle_clock = now;
   if (++g_app.idle_frames % m.acqdelay != 0) return;
 
-  pthread_mutex_lock(&m.mutex);
-  if (input_running(m.feed)) {
-    TransformState &v = m.live;
-    if (live_active(v)) {
-      v.in_count = m.feed->copy_oldest(v.in_block, v.block_size, 0);
-      if (v.step_hook) v.step_hook(&v);
-      if (v.transform_delay > 0) usleep(static_cast<useconds_t>(v.transform_delay) * 100 * 1000);
+  {
+    GuiLock lock(m);
+    if (input_running(m.feed)) {
+      TransformState &v = m.live;
+      if (live_active(v)) {
+        v.in_count = m.feed->copy_oldest(v.in_block, v.block_size, 0);
+        if (v.step_hook) v.step_hook(&v);
+        if (v.transform_delay > 0) usleep(static_cast<useconds_t>(v.transform_delay) * 100 * 1000);
+      }
+      analyse_slots(m);
     }
-    analyse_slots(m);
   }
-  pthread_mutex_unlock(&m.mutex);
   if (m.has_window.load(std::memory_order_relaxed)) glutPostRedisplay();
 }
 
@@ -135,38 +122,42 @@ void display_frame() {
   ++g_app.display_frames;
   if (input_running(m.feed) && g_app.display_frames % m.guidelay != 0) return;
 
-  pthread_mutex_lock(&m.mutex);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  bool drawn = false;
-  for (int i = 0; i < kDisplays; ++i) {
-    DisplaySlot &s = m.slots[i];
-    if (s.type == kGraphHide) continue;
-    Analyser *a = m.analysers[i];
-    if (!a && kGraphTypeTable[s.type].feed_kind != kFeedNothing) continue;
-    Renderer r = g_renderers[s.type];
-    if (r) r(m, i, a, s, m.logs[i]);
-    // A type whose renderer is not there counts as drawn: its slot is set.
-    drawn = true;
-  }
-  if (!drawn) draw_idle_screen(m);
-  glutSwapBuffers();
-  static bool exit_guard = false;
-  if (!exit_guard) {
-    // For any exit() not preceded by quiet_gui(): registered after freeglut
-    // and the GL driver have set up (their exit handlers run after it).
-    exit_guard = true;
-    atexit(quiet_gui);
-  }
-  GLenum err = glGetError();
-  if (err != GL_NO_ERROR) {
-    printf("-%s\n", gluErrorString(err));
-    if (glGetError() != GL_NO_ERROR) {
-      fflush(stdout);
-      pthread_mutex_unlock(&m.mutex);
-      exit(0);
+  bool broken = false;
+  {
+    GuiLock lock(m);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    bool drawn = false;
+    for (int i = 0; i < kDisplays; ++i) {
+      DisplaySlot &s = m.slots[i];
+      if (s.type == kGraphHide) continue;
+      Analyser *a = m.analysers[i];
+      const GraphType &type = g_graph_types[s.type];
+      if (!a && type.feed_kind != kFeedNothing) continue;
+      if (type.draw) type.draw(m, i, a, s, m.logs[i]);
+      // A type with nothing to draw yet counts as drawn: its slot is set.
+      drawn = true;
+    }
+    if (!drawn) draw_idle_screen(m);
+    glutSwapBuffers();
+    static bool exit_guard = false;
+    if (!exit_guard) {
+      // For any exit() not preceded by quiet_gui(): registered after freeglut
+      // and the GL driver have set up (their exit handlers run after it).
+      exit_guard = true;
+      atexit(quiet_gui);
+    }
+    GLenum err = glGetError();
+    if (err != GL_NO_ERROR) {
+      printf("-%s\n", gluErrorString(err));
+      broken = glGetError() != GL_NO_ERROR;
     }
   }
-  pthread_mutex_unlock(&m.mutex);
+  if (broken) {
+    // A second pending error: the GL context is gone. Out of the lock, so the
+    // exit handlers can take it.
+    fflush(stdout);
+    exit(0);
+  }
 }
 
 namespace {
@@ -276,9 +267,6 @@ void *gui_thread_main(void *window_id) {
     m.gui_running.store(0, std::memory_order_release);
     return nullptr;
   }
-  // Keep the software GL driver mapped to the very end: leak reports at exit
-  // can then name it (its one-time allocations are suppressed by library).
-  dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_LAZY | RTLD_NODELETE);
   int argc = 1;
   char empty[1] = {0};
   char *argv[] = {empty, nullptr};

@@ -35,12 +35,6 @@ MediumArgs parse_args(int count, char **vector) {
   return a;
 }
 
-// Holds GuiMutex while in scope: the view may draw the medium meanwhile.
-struct GuiLock {
-  GuiLock() { pthread_mutex_lock(&g_graphs.mutex); }
-  ~GuiLock() { pthread_mutex_unlock(&g_graphs.mutex); }
-};
-
 struct Blocks {
   double *in = static_cast<double *>(calloc(kMediumBlock, sizeof(double)));
   double *out = static_cast<double *>(calloc(kMediumBlock, sizeof(double)));

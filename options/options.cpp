@@ -6,7 +6,6 @@
 #include <cstring>
 
 OptionStore g_options;
-ViewQueries g_view_queries;
 
 namespace {
 
@@ -28,6 +27,8 @@ char *copy_text(const char *text) {
   return p;
 }
 
+}  // namespace
+
 // strtok-like splitting on a delimiter set, without hidden state.
 char *next_token(char **pos, const char *delims) {
   char *s = *pos;
@@ -46,8 +47,6 @@ char *next_token(char **pos, const char *delims) {
   }
   return s;
 }
-
-}  // namespace
 
 const char *OptionStore::resolve_alias(const char *key, char buffer[20]) {
   if (strcmp(key, "KNOWN") == 0) return key;
@@ -189,53 +188,4 @@ void OptionStore::release() {
       e.value = nullptr;
       e.key[0] = 0;
     }
-}
-
-int set_command(char *line) {
-  char *pos = line;
-  next_token(&pos, " ");  // the command word
-  char *word = next_token(&pos, " ");
-  if (!word) {
-    g_options.print_all();
-    return 0;
-  }
-  int display = -1;
-  char *key = word;
-  if (word[0] == ':') {
-    display = atoi(word + 1);
-    key = next_token(&pos, " ");
-    if (!key) {
-      g_options.print_all();
-      return 0;
-    }
-  }
-  char *value = next_token(&pos, " \r\n");
-  if (value) {
-    if (g_options.set(display, key, value) == 0) printf("cannot set option '%s'\n", key);
-    return 0;
-  }
-  if (strcmp(key, "VIEWPORT") == 0) {
-    if (!g_view_queries.view_angles) {
-      printf("no viewport: the window is not open\n");
-      return 0;
-    }
-    double alt, az, scale;
-    g_view_queries.view_angles(alt, az, scale);
-    printf("ALT:%g AZ:%g SCALE:%g\n", alt, az, scale);
-    return 0;
-  }
-  if (strcmp(key, "SLICE") == 0) {
-    if (display == -1) {
-      printf("please, specify display (set :? SLICE)\n");
-    } else if (display < 0 || display > 3) {
-      printf("unknown display :%d\n", display);
-    } else {
-      double f = g_view_queries.slice_frequency ? g_view_queries.slice_frequency(display) : -1;
-      printf("SLICE Freq (Hz): %6.2f\n", f);
-    }
-    return 0;
-  }
-  const char *found = g_options.find(display, key, true);
-  printf("%s -> %s\n", key, found ? found : "(null)");
-  return 0;
 }

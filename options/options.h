@@ -30,13 +30,6 @@ struct OptionStore {
 // The one program-wide store (zero-initialised before any code runs).
 extern OptionStore g_options;
 
-// Queries of the set command answered by the live view; null until the
-// window side installs them.
-struct ViewQueries {
-  void (*view_angles)(double &altitude, double &azimuth, double &scale);
-  double (*slice_frequency)(int display);
-};
-extern ViewQueries g_view_queries;
-
-// Console handler of "set".
-int set_command(char *line);
+// strtok-like splitting on a delimiter set, without hidden state: the next
+// token from *pos (null when none), *pos moved past its delimiter.
+char *next_token(char **pos, const char *delims);

@@ -16,6 +16,8 @@
 #include "display/graphs.h"
 #include "display/spectrum_graphs.h"
 #include "display/text.h"
+#include "harmonic/harmonic.h"
+#include "media/transform_view.h"
 #include "tests/gl/gl_capture.h"
 
 using namespace glcap;
@@ -144,23 +146,26 @@ class Frame : public ::testing::Test {
     if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
     open_window();
     standard_view();
+    install_display_graphs();
+    install_harmonic_graphs();
+    install_media_graphs();
+    saved_transform = g_graph_types[kGraphTransform];
     for (DisplaySlot &s : g_graphs.slots) s = DisplaySlot{};
   }
   void TearDown() override {
     for (DisplaySlot &s : g_graphs.slots) s = DisplaySlot{};
-    register_renderer(kGraphTransform, nullptr);
-    register_renderer(kGraphIviv, nullptr);
+    g_graph_types[kGraphTransform] = saved_transform;
   }
+  // Draws type 9 with the given renderer.
+  void draw_transform_with(Renderer r) { g_graph_types[kGraphTransform].draw = r; }
+  GraphType saved_transform{};
 };
 
-TEST_F(Frame, RendererTableHoldsTheSpectrumGraphs) {
-  EXPECT_EQ(renderer_for(kGraphFft), &draw_fft);
-  EXPECT_EQ(renderer_for(kGraphC5), &draw_c5);
-  EXPECT_EQ(renderer_for(kGraphC5c), &draw_c5c);
-  EXPECT_EQ(renderer_for(kGraphHide), nullptr);
-  EXPECT_EQ(renderer_for(kGraphTypes), nullptr);
-  register_renderer(kGraphIviv, recording_renderer);
-  EXPECT_EQ(renderer_for(kGraphIviv), &recording_renderer);
+TEST_F(Frame, InstalledTypesCarryTheirRenderers) {
+  EXPECT_EQ(g_graph_types[kGraphFft].draw, &draw_fft);
+  EXPECT_EQ(g_graph_types[kGraphC5].draw, &draw_c5);
+  EXPECT_EQ(g_graph_types[kGraphC5c].draw, &draw_c5c);
+  EXPECT_EQ(g_graph_types[kGraphHide].draw, nullptr);
 }
 
 TEST_F(Frame, NoVisibleSlotShowsTheIdleScreen) {
@@ -178,7 +183,7 @@ TEST_F(Frame, NoVisibleSlotShowsTheIdleScreen) {
 }
 
 TEST_F(Frame, TransformTypeDrawsWithoutAnalyserThroughTheTable) {
-  register_renderer(kGraphTransform, recording_renderer);
+  draw_transform_with(recording_renderer);
   g_graphs.slots[3].type = kGraphTransform;
   g_call = Call{};
   Capture c = frame();
@@ -190,7 +195,8 @@ TEST_F(Frame, TransformTypeDrawsWithoutAnalyserThroughTheTable) {
 }
 
 TEST_F(Frame, AVisibleTypeWithNoRendererYetStillCountsAsDrawn) {
-  g_graphs.slots[3].type = kGraphTransform;  // nothing registered for it
+  draw_transform_with(nullptr);
+  g_graphs.slots[3].type = kGraphTransform;  // nothing to draw with
   Capture c = frame();
   EXPECT_TRUE(c.lines.empty());
   EXPECT_TRUE(c.triangles.empty());
@@ -205,7 +211,7 @@ TEST_F(Frame, ConfiguredSlotsAnalyseAndDrawWithoutAllocating) {
     m.slots[i].scale = 1;
     m.slots[i].x = i % 2 ? 0.2 : -1.2;
     m.slots[i].y = i < 2 ? -1 : 1;
-    m.create_analyser(i);
+    m.prepare_slot(i);
     ASSERT_NE(m.analysers[i], nullptr);
   }
   EXPECT_EQ(m.slots[0].tuning_bin, 5);

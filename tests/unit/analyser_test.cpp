@@ -281,21 +281,6 @@ TEST(AnalyserW2d, NothingWithoutBuffersThenSpectrogramPyramid) {
   EXPECT_EQ(a.history[1 * kN + 300], a.w2d_scratch[1 * kN + 300]);
 }
 
-TEST(AnalyserBuffers, IfsStoresAreZeroedAndKeptOnSecondCall) {
-  Analyser a(kN, 256);
-  ASSERT_TRUE(a.alloc_ifs());
-  for (IfsNode *b : a.ifs_work) {
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b[340].bin, 0);
-  }
-  EXPECT_EQ(sizeof(IfsNode), 16u);
-  IfsNode *grid = a.ifs_grid;
-  grid[21844].bin = 3;
-  ASSERT_TRUE(a.alloc_ifs());
-  EXPECT_EQ(a.ifs_grid, grid);
-  EXPECT_EQ(a.ifs_grid[21844].bin, 3);
-}
-
 TEST(HeatColour, RampOfRedGreenBlue) {
   float r, g, b;
   heat_colour(0.25f, &r, &g, &b);

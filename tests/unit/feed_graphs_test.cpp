@@ -4,6 +4,8 @@
 #include <string>
 
 #include "display/graphs.h"
+#include "harmonic/harmonic.h"
+#include "media/transform_view.h"
 #include "options/options.h"
 
 TEST(FeedGraphs, TuningBinFollowsTunaAndTheFeedRate) {
@@ -32,14 +34,23 @@ TEST(FeedGraphs, TuningBinFollowsTunaAndTheFeedRate) {
 }
 
 TEST(FeedGraphs, GraphTypeTableAndDisplayOptions) {
+  // Before any folder installs its types no style name is known.
+  EXPECT_EQ(graph_type_by_name("fft"), -1);
+  install_display_graphs();
+  install_harmonic_graphs();
+  install_media_graphs();
+  // A number is kept by its name: another name cannot take it.
+  EXPECT_FALSE(install_graph_type(kGraphFft, {"other", kFeedSpectrum, nullptr, nullptr, nullptr}));
+  EXPECT_FALSE(install_graph_type(kGraphTypes, {"other", kFeedSpectrum, nullptr, nullptr, nullptr}));
   const char *names[] = {"hide", "fft", "c5", "c5c", "wlet", "w2d", "ifs",
                          "iviv", "spiral", "transform", "origami", "mirror"};
   const int kinds[] = {0, 1, 1, 1, 2, 3, 1, 1, 1, 0, 1, 1};
   for (int t = 0; t < kGraphTypes; ++t) {
-    EXPECT_STREQ(kGraphTypeTable[t].name, names[t]);
-    EXPECT_EQ(kGraphTypeTable[t].feed_kind, kinds[t]);
+    EXPECT_STREQ(g_graph_types[t].name, names[t]);
+    EXPECT_EQ(g_graph_types[t].feed_kind, kinds[t]);
+    EXPECT_EQ(graph_type_by_name(names[t]), t);
   }
-  EXPECT_EQ(kGraphTypeTable[kGraphTypes].name, nullptr);
+  EXPECT_EQ(g_graph_types[kGraphTypes].name, nullptr);
 
   g_options.release();
   g_options.set(-1, "style", "c5");  // the global scope backs every display
