@@ -82,9 +82,10 @@ double window_frames(int seconds_cap, int frames) {
   int drawn = 0;
   int start = g_app.display_frames;
   while (drawn < frames && seconds_since(t0) < seconds_cap) {
-    pthread_mutex_lock(&m.mutex);
-    analyse_slots(m);
-    pthread_mutex_unlock(&m.mutex);
+    {
+      GuiLock lock(m);
+      analyse_slots(m);
+    }
     display_frame();
     drawn = g_app.display_frames - start;
   }

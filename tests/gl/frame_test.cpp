@@ -221,9 +221,10 @@ TEST_F(Frame, ConfiguredSlotsAnalyseAndDrawWithoutAllocating) {
       m.feed->window[r][k].store(0.5 * sin(2 * M_PI * (20 + 10 * r) * k / 512.0), std::memory_order_relaxed);
 
   auto one_frame = [&] {
-    pthread_mutex_lock(&m.mutex);
-    analyse_slots(m);
-    pthread_mutex_unlock(&m.mutex);
+    {
+      GuiLock lock(m);
+      analyse_slots(m);
+    }
     next_clock();
     display_frame();
   };
