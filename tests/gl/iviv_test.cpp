@@ -114,6 +114,19 @@ TEST_F(Iviv, FirstApexWallStandsAtDepthPlus0198AndRisesRowByRow) {
   EXPECT_EQ(walls(draw(a, 1)), 2 * 3);
 }
 
+TEST_F(Iviv, ASideLightsOnlyWhereBothNotesSoundInTwoConsecutiveRows) {
+  // Both notes in rows 2 and 3, one of them alone in row 5: only row 3's band.
+  Analyser a(512, 6);
+  for (int r : {2, 3}) a.history[r * 512 + 5] = a.history[r * 512 + 7] = kLoud;
+  a.history[5 * 512 + 7] = kLoud;
+  Capture c = draw(a);
+  ASSERT_EQ(walls(c), 2);
+  for (const Triangle &t : c.triangles)
+    for (const Vertex &w : t.v) {
+      EXPECT_TRUE(std::fabs(w.y - 0) < 1e-6 || std::fabs(w.y - 1.0 / 3) < 1e-6) << w.y;
+    }
+}
+
 TEST_F(Iviv, AtTheDefaultTuningBins5To128LightEverySide) {
   Analyser a(512, 3);
   for (int k = 5; k <= 128; ++k) loud(a, k);
