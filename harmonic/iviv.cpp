@@ -85,6 +85,8 @@ void wall(bool &open, const float *from, const float *to, double low, double hig
 // bin[j] < 0 marks a node outside the spectrum; row is history row 1 at the
 // slot's half.
 void log_row_one(graphs_t &manager, AnalysisLog *log, const IvivNode *tree, const int *bin, const double *row) {
+  // The frame's checks belong here, once: the log has a file, is below its
+  // line limit, and the acquisition runs (manager.feed).
   (void)manager;
   for (int j = 2; j < kIvivNodes; ++j) {
     if (bin[j] < 0) continue;
