@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/command_line.h"
 #include "console/console.h"
 #include "display/graphs.h"
 #include "options/options.h"
@@ -61,7 +62,9 @@ void run_console() {
   }
 }
 
-int main(int, char **) {
+int main(int argc, char **argv) {
+  const int early = handle_command_line(argc, argv, kVersion);
+  if (early >= 0) return early;
   // The GUI thread talks to X; older libX11 needs this before any other call.
   XInitThreads();
   printf("yelm %s - harmonic audio viewer and music transforms\n", kVersion);
