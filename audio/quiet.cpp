@@ -63,8 +63,12 @@ struct LineDigest {
     else cut = true;
   }
   void finish_line() {
-    line[len] = 0;
-    if (cut) strcpy(line + QuietStderr::kLineChars - 4, " ...");
+    if (cut) {
+      strcpy(line + QuietStderr::kLineChars - 4, " ...");
+    } else {
+      while (len > 0 && line[len - 1] == ' ') --len;
+      line[len] = 0;
+    }
     len = 0;
     cut = false;
     if (strspn(line, " ") == strlen(line)) return;
