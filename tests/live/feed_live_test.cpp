@@ -514,14 +514,12 @@ TEST_F(FeedLive, WithoutACardTheOwnErrorComesFirstAndTheLibrarysTextIsCut) {
     EXPECT_LE(rest.size(), 5u) << r.err;
     for (const std::string &l : rest) EXPECT_EQ(l.compare(0, 4, "    "), 0) << "not indented: " << l;
     EXPECT_EQ(r.out.find("audio device started"), std::string::npos);
+    // ALSA's own complaint is among the few lines shown, once.
+    if (strstr(text, "yelm_no_such_pcm")) {
+      EXPECT_NE(r.err.find("\n    ALSA lib "), std::string::npos) << r.err;
+      EXPECT_EQ(testkit::count(r.err, "Unknown PCM yelm_no_such_pcm\n"), 1) << r.err;
+    }
   }
-  // The second card's own complaint is among the few lines shown.
-  testkit::RunOptions opts;
-  opts.cwd = dir;
-  opts.env = card("/dev/zero", "/dev/null", dir + "/asound.conf");
-  testkit::RunResult r = testkit::run_yelm("plot\nexit\n", opts);
-  EXPECT_NE(r.err.find("\n    ALSA lib pcm.c:"), std::string::npos) << r.err;
-  EXPECT_EQ(testkit::count(r.err, "Unknown PCM yelm_no_such_pcm\n"), 1) << r.err;
 }
 
 TEST_F(FeedLive, AudioVerboseShowsTheLibrarysTextAsItComes) {
