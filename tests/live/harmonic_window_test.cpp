@@ -1,0 +1,274 @@
+// The mirror, origami and ifs displays in the whole program, with its window
+// under Xvfb and the file-backed sound card: each draws, and the ifs display
+// follows the mouse (a zoom switches it to its detail view, which keeps the
+// picked frequency that "set :N SLICE" reports).
+#include <gtest/gtest.h>
+// X11 after gtest: its macros (None, Bool) clash with gtest's names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "tests/support/testkit.h"
+
+namespace {
+
+const char kTitle[] = "yelm >- DOV Audio Viewer";
+
+std::string demo_wav() { return std::string(YELM_SOURCE_DIR) + "/examples/demo.wav"; }
+
+struct Yelm {
+  pid_t pid = -1;
+  int in = -1, out = -1;
+  std::string text;
+  int status = -1;
+
+  bool start(const std::string &cwd) {
+    int pin[2], pout[2];
+    if (pipe(pin) || pipe(pout)) return false;
+    pid = fork();
+    if (pid == 0) {
+      dup2(pin[0], 0);
+      dup2(pout[1], 1);
+      dup2(pout[1], 2);
+      close(pin[1]);
+      close(pout[0]);
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      const std::string card = std::string(YELM_SOURCE_DIR) + "/tests/support/asound.conf";
+      setenv("ALSA_CONFIG_PATH", card.c_str(), 1);
+      setenv("VSND_IN", "/dev/zero", 1);
+      setenv("VSND_OUT", "/dev/null", 1);
+      execl(YELM_BINARY_PATH, YELM_BINARY_PATH, static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    close(pin[0]);
+    close(pout[1]);
+    in = pin[1];
+    out = pout[0];
+    fcntl(out, F_SETFL, O_NONBLOCK);
+    return pid > 0;
+  }
+  void send(const std::string &line) {
+    std::string l = line + "\n";
+    ssize_t n = write(in, l.data(), l.size());
+    (void)n;
+  }
+  void pump(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) {
+        char buf[4096];
+        ssize_t n = read(out, buf, sizeof buf);
+        if (n > 0) text.append(buf, n);
+      }
+    }
+  }
+  bool wait_for(const std::string &what, int ms, size_t from = 0) {
+    for (int t = 0; t < ms; t += 50) {
+      if (text.find(what, from) != std::string::npos) return true;
+      pump(50);
+    }
+    return text.find(what, from) != std::string::npos;
+  }
+  // The console's answer to a command: the text from what it prints first
+  // up to the end of that line.
+  std::string ask(const std::string &command, const std::string &answer) {
+    size_t from = text.size();
+    send(command);
+    if (!wait_for(answer, 5000, from)) return "";
+    size_t p = text.find(answer, from);
+    while (text.find('\n', p) == std::string::npos) pump(50);
+    return text.substr(p, text.find('\n', p) - p);
+  }
+  bool wait_exit(int ms) {
+    for (int t = 0; t < ms; t += 50) {
+      pump(50);
+      int st;
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        pid = -1;
+        return true;
+      }
+    }
+    return false;
+  }
+  ~Yelm() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (in >= 0) close(in);
+    if (out >= 0) close(out);
+  }
+};
+
+long window_pid(Display *dpy, Window w) {
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char *data = nullptr;
+  long pid = -1;
+  if (XGetWindowProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format,
+                         &items, &after, &data) == Success &&
+      data && items == 1 && format == 32)
+    pid = static_cast<long>(*reinterpret_cast<unsigned long *>(data));
+  if (data) XFree(data);
+  return pid;
+}
+
+// The viewer window of process pid (tests may run side by side).
+Window find_window(Display *dpy, Window w, pid_t pid) {
+  char *name = nullptr;
+  if (XFetchName(dpy, w, &name) && name) {
+    bool match = strcmp(name, kTitle) == 0;
+    XFree(name);
+    if (match && window_pid(dpy, w) == pid) return w;
+  }
+  Window root, parent, *children = nullptr;
+  unsigned n = 0;
+  if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
+  Window found = 0;
+  for (unsigned i = 0; i < n && !found; ++i) found = find_window(dpy, children[i], pid);
+  if (children) XFree(children);
+  return found;
+}
+
+Window wait_window(Display *dpy, pid_t pid, int ms) {
+  for (int t = 0; t < ms; t += 50) {
+    Window w = find_window(dpy, DefaultRootWindow(dpy), pid);
+    if (w) return w;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+struct Picture {
+  int lit = 0, colours = 0, total = 0;
+};
+
+Picture look(Display *dpy, Window w) {
+  Picture p;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(dpy, w, &a)) return p;
+  XImage *img = XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+  if (!img) return p;
+  std::set<unsigned long> seen;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      unsigned long px = XGetPixel(img, x, y) & 0xffffff;
+      if (px) ++p.lit;
+      if (seen.size() < 4096) seen.insert(px);
+    }
+  p.colours = static_cast<int>(seen.size());
+  p.total = a.width * a.height;
+  XDestroyImage(img);
+  return p;
+}
+
+void xdotool(const std::string &args) {
+  std::string cmd = "timeout 20 xdotool " + args + " >/dev/null 2>&1";
+  ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+}
+
+// A drag with button b from (x, y) by (dx, dy), in four motion events.
+void drag(const std::string &id, int b, int x, int y, int dx, int dy) {
+  std::string cmd = "mousemove --window " + id + " " + std::to_string(x) + " " + std::to_string(y) + " mousedown " +
+                    std::to_string(b);
+  for (int k = 1; k <= 4; ++k)
+    cmd += " mousemove --window " + id + " " + std::to_string(x + dx * k / 4) + " " + std::to_string(y + dy * k / 4);
+  xdotool(cmd + " mouseup " + std::to_string(b));
+}
+
+double scale_of(const std::string &line) {
+  double alt, az, scale;
+  return sscanf(line.c_str(), "ALT:%lf AZ:%lf SCALE:%lf", &alt, &az, &scale) == 3 ? scale : -1;
+}
+
+class HarmonicWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char *d = getenv("DISPLAY");
+    if (!d || !*d) GTEST_SKIP() << "DISPLAY is not set";
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy) GTEST_SKIP() << "cannot open the display";
+    dir = testkit::make_temp_dir("harmonic-window");
+    testkit::write_file(dir + "/.yelmrc", ":0 x 0\n:0 y 0\n:0 tuna 440\n:0 o.depth 7\n");
+    ASSERT_TRUE(testkit::file_exists(demo_wav()));
+  }
+  void TearDown() override {
+    if (dpy) XCloseDisplay(dpy);
+  }
+  Display *dpy = nullptr;
+  std::string dir;
+};
+
+TEST_F(HarmonicWindow, MirrorOrigamiAndIfsDrawAndTheIfsFollowsTheMouse) {
+  Yelm y;
+  ASSERT_TRUE(y.start(dir));
+  Window w = wait_window(dpy, y.pid, 10000);
+  ASSERT_NE(w, 0u) << y.text;
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+  Picture idle = look(dpy, w);
+
+  for (const char *style : {"mirror", "origami", "ifs"}) {
+    size_t from = y.text.size();
+    y.send(std::string("set :0 style ") + style);
+    y.send("plot " + demo_wav());
+    ASSERT_TRUE(y.wait_for("audio device started", 10000, from)) << y.text.substr(from);
+    EXPECT_NE(y.text.find(std::string("    0  0.00  0.00  1.00  ") + style + "\n", from), std::string::npos)
+        << y.text.substr(from);
+    y.pump(1500);
+    Picture p = look(dpy, w);
+    ASSERT_GT(p.total, 0);
+    EXPECT_GT(p.lit, p.total / 20) << style << " nearly blank";
+    EXPECT_GT(p.colours, 2) << style;  // black and at least two more
+    EXPECT_GT(std::abs(p.lit - idle.lit), p.total / 50) << style << " looks like the idle screen";
+  }
+  EXPECT_NE(y.text.find("***MIRRORS INITIALIZED***\n bass 10\n min[-255 -288] max[323 226]\n"), std::string::npos);
+  EXPECT_NE(y.text.find("Internal mirror structure cleaned\n"), std::string::npos) << "mirror state not released";
+
+  // Far out the pick sits by the view vector, 11.25 degrees off the +z pole:
+  // a node of bin 1.
+  EXPECT_EQ(y.ask("set :0 SLICE", "SLICE Freq"), "SLICE Freq (Hz):  86.13");
+
+  // Zoom in to 0.9 e^1.5 = 4.03 (level 1): detail. Turning the view now
+  // keeps the pick.
+  std::string id = std::to_string(w);
+  xdotool("windowmove " + id + " 560 300 windowraise " + id);
+  y.pump(300);
+  drag(id, 2, 200, 100, 0, 150);
+  y.pump(500);
+  EXPECT_NEAR(scale_of(y.ask("set VIEWPORT", "ALT:")), 0.9 * exp(1.5), 0.02);
+  Picture zoomed = look(dpy, w);
+  EXPECT_GT(zoomed.lit, zoomed.total / 20) << "detail view nearly blank";
+  drag(id, 1, 100, 200, 60, 0);  // 60 degrees about the scene's z axis
+  y.pump(500);
+  EXPECT_NE(y.ask("set VIEWPORT", "ALT:").find(" AZ:330 "), std::string::npos);
+  EXPECT_EQ(y.ask("set :0 SLICE", "SLICE Freq"), "SLICE Freq (Hz):  86.13");
+
+  // Back out: selection again, from the turned view (a bin-6 node).
+  drag(id, 2, 200, 250, 0, -150);
+  y.pump(500);
+  EXPECT_NEAR(scale_of(y.ask("set VIEWPORT", "ALT:")), 0.9, 0.01);
+  EXPECT_EQ(y.ask("set :0 SLICE", "SLICE Freq"), "SLICE Freq (Hz): 516.80");
+
+  y.send("exit");
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_EQ(y.status, 0) << y.text;
+}
+
+}  // namespace
