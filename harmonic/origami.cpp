@@ -23,12 +23,7 @@ void colour_of(double c) {
 }  // namespace
 
 void origami_fold(const float a[3], const float b[3], int levels, int axis, const double *m, int h,
-                  double tuning_bin, double ratio, double scale) {
-  glColor3f(0.5f, 0.5f, 0.5f);
-  glBegin(GL_LINES);
-  glVertex3fv(a);
-  glVertex3fv(b);
-
+                  double tuning_bin, double ratio, double scale, OrigamiPass pass) {
   const double x = tuning_bin * ratio;
   const int k1 = static_cast<int>(floor(x));
   const int k4 = static_cast<int>(floor(x * 4 / 3));
@@ -57,26 +52,29 @@ void origami_fold(const float a[3], const float b[3], int levels, int axis, cons
     p[1] = q[1] = mid[1] - k * s * sinp;
     p[2] = q[2] = mid[2] - k * s * cosp;
   }
-  glVertex3fv(mid);
-  glVertex3fv(q);
-  glVertex3fv(mid);
-  glVertex3fv(p);
-  glEnd();
 
-  glBegin(GL_TRIANGLES);
-  colour_of(scale * m4);
-  glVertex3fv(a);
-  glVertex3fv(b);
-  glVertex3fv(p);
-  colour_of(scale * m5);
-  glVertex3fv(a);
-  glVertex3fv(b);
-  glVertex3fv(q);
-  glEnd();
+  if (pass == kOrigamiCreases) {
+    glColor3f(0.5f, 0.5f, 0.5f);
+    glVertex3fv(a);
+    glVertex3fv(b);
+    glVertex3fv(mid);
+    glVertex3fv(q);
+    glVertex3fv(mid);
+    glVertex3fv(p);
+  } else {
+    colour_of(scale * m4);
+    glVertex3fv(a);
+    glVertex3fv(b);
+    glVertex3fv(p);
+    colour_of(scale * m5);
+    glVertex3fv(a);
+    glVertex3fv(b);
+    glVertex3fv(q);
+  }
 
   if (levels > 1) {
-    origami_fold(p, mid, levels - 1, 1 - axis, m, h, tuning_bin, ratio * 4 / 3, scale);
-    origami_fold(mid, q, levels - 1, 1 - axis, m, h, tuning_bin, ratio * 1.5, scale);
+    origami_fold(p, mid, levels - 1, 1 - axis, m, h, tuning_bin, ratio * 4 / 3, scale, pass);
+    origami_fold(mid, q, levels - 1, 1 - axis, m, h, tuning_bin, ratio * 1.5, scale, pass);
   }
 }
 
@@ -87,7 +85,14 @@ void draw_origami(graphs_t &, int slot_index, Analyser *an, DisplaySlot &slot, A
   static const float kA[3] = {-1, 0, 0}, kB[3] = {1, 0, 0};
   glPushMatrix();
   glTranslated(slot.x, 0, slot.y);
-  origami_fold(kA, kB, slot.o_depth, 0, row, h, slot.tuning_bin, 1.0, slot.scale);
+  // All creases in one primitive, then all flaps: a begin and end per fold
+  // would cost more than the fold itself.
+  glBegin(GL_LINES);
+  origami_fold(kA, kB, slot.o_depth, 0, row, h, slot.tuning_bin, 1.0, slot.scale, kOrigamiCreases);
+  glEnd();
+  glBegin(GL_TRIANGLES);
+  origami_fold(kA, kB, slot.o_depth, 0, row, h, slot.tuning_bin, 1.0, slot.scale, kOrigamiFlaps);
+  glEnd();
   glPopMatrix();
 }
 
