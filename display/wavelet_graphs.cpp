@@ -93,7 +93,7 @@ void draw_wlet(graphs_t &, int, Analyser *an, DisplaySlot &slot, AnalysisLog *) 
 
 void draw_w2d(graphs_t &manager, int, Analyser *an, DisplaySlot &slot, AnalysisLog *) {
   // Until its work buffers exist the history holds no pyramid.
-  if (!an || !an->w2d_scratch || !an->w2d_row || !an->w2d_col) return;
+  if (!an || !an->w2d_ready()) return;
   const double x = slot.x, y = slot.y;
   const int n = an->n, half = n / 2;
 
