@@ -78,7 +78,7 @@ TEST_F(WaveletGraphs, WletRingsSpanTwoOctavesFromItsBaseBin) {
   }
 }
 
-TEST_F(WaveletGraphs, WletLabelsItsLevelsAndSpokesAndTicksItsAxis) {
+TEST_F(WaveletGraphs, WletLabelsItsLevelsAndTicksItsAxis) {
   Analyser a(512, 9);
   slot.x = -0.3;
   slot.y = 0.2;
@@ -98,19 +98,6 @@ TEST_F(WaveletGraphs, WletLabelsItsLevelsAndSpokesAndTicksItsAxis) {
         ++ticks;
     EXPECT_EQ(ticks, 21);
   }
-  // "V '" on the spoke at three quarters of a turn, yellow.
-  Capture c = capture([&] { draw_wlet(g_graphs, 0, &a, slot, nullptr); });
-  std::vector<Line> want = text_lines(
-      [&] {
-        glTranslated(slot.x + 1.1 * sin(1.5 * M_PI), -1.1, slot.y + 1.1 * cos(1.5 * M_PI));
-        glRotatef(90, 1, 0, 0);
-      },
-      0, 0, 0, 0.05f, "V '");
-  EXPECT_EQ(missing_lines(c.lines, want), 0);
-  for (const Line &l : c.lines)
-    if (same_line(l, want[0])) {
-      EXPECT_TRUE(colour(l.p, 1, 1, 0));
-    }
 }
 
 TEST_F(WaveletGraphs, WletInDetailModeFromTheFeedHasAFlatLowestRing) {
@@ -157,7 +144,7 @@ TEST_F(WaveletGraphs, W2dDrawsSevenLevelsOfTheChosenQuadrant) {
   slot.x = -0.5;
   slot.y = 0.5;
   slot.tuning_bin = 5;
-  Capture first;
+  // 5 and -2 have the low bits of 1 and 2.
   for (int quadrant : {0, 3, 1, 5, 2, -2}) {
     slot.quadrant = quadrant;
     Stacks before = stacks();
@@ -195,13 +182,6 @@ TEST_F(WaveletGraphs, W2dDrawsSevenLevelsOfTheChosenQuadrant) {
     EXPECT_EQ(stems, 16384);
     EXPECT_EQ(yellow, 4);
     EXPECT_GT(axis, 11);
-    if (quadrant == 1) first = c;
-    if (quadrant == 5) {
-      // Bits above the low two change nothing.
-      ASSERT_EQ(first.triangles.size(), c.triangles.size());
-      for (size_t i = 0; i < c.triangles.size(); i += 97)
-        EXPECT_TRUE(colour(first.triangles[i].v[0], c.triangles[i].v[0].r, c.triangles[i].v[0].g, c.triangles[i].v[0].b));
-    }
   }
 }
 
