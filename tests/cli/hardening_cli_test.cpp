@@ -42,6 +42,18 @@ TEST(HardeningCli, FullDiskStopsEveryWriterWithoutItsSuccessLine) {
         << command << "\n" << r.out;
     for (const char *done : kSuccessLines) EXPECT_EQ(r.out.find(done), std::string::npos) << command << ": " << done;
   }
+  // The side files a command writes are checked alike.
+  unlink((d / "reconstruct.param").c_str());  // left by the runs above
+  ASSERT_EQ(symlink("/dev/full", (d / "reconstruct.param").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/full", (d / "iviv.txt").c_str()), 0);
+  auto r = d.run("reconstruct o.wav in.wav cb.txt\nset u.debug 1\nunfold o.wav in.wav\n");
+  for (const char *file : {"reconstruct.param", "iviv.txt"})
+    EXPECT_EQ(testkit::count(r.out, std::string("cannot write output file '") + file +
+                                        "' (No space left on device). aborting.\n"),
+              1)
+        << file << "\n" << r.out;
+  EXPECT_EQ(r.out.find("SUMMARY"), std::string::npos);
+  EXPECT_EQ(r.out.find("---------- processed"), std::string::npos);
 }
 
 TEST(HardeningCli, NoWrittenFileMayBeAFileTheCommandReads) {
