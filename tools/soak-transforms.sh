@@ -3,6 +3,7 @@
 # reporting the time and the peak resident memory of every run and checking
 # the length of every output. Peak memory must not grow with the file.
 #   tools/soak-transforms.sh [minutes, default 60] [yelm binary]
+# SOAK_COMMANDS picks and orders the transforms (default: all seven).
 # Run by hand; it takes about 50 minutes per hour of music on one core.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,7 +38,7 @@ printf '0.000 20 6 0.5 0.25\n0.012 8 12 0.3 0.1\n1.000 30 40 0.2 0.2\n' >cb.txt
 echo "input: $minutes min, $frames stereo frames, $in_bytes bytes"
 printf '%-12s %9s %12s %12s  %s\n' command seconds peak_rss_kB out_frames check
 status=0
-for cmd in fold reconstruct tstring tether tfield mirage unfold; do
+for cmd in ${SOAK_COMMANDS:-fold reconstruct tstring tether tfield mirage unfold}; do
   line="$cmd out.wav long.wav"
   [ "$cmd" = reconstruct ] && line="$line cb.txt"
   want=$frames
