@@ -90,10 +90,11 @@ void report_write_failure(const char *path, int err) {
 
 bool close_written_file(FILE *f, const char *path) {
   if (!f) return true;
+  // The flush retries what an earlier write left behind, with a fresh errno.
   int err = 0;
-  if (ferror(f)) err = errno ? errno : EIO;
   errno = 0;
-  if (fflush(f) != 0 && !err) err = errno ? errno : EIO;
+  if (fflush(f) != 0) err = errno ? errno : EIO;
+  if (!err && ferror(f)) err = EIO;
   errno = 0;
   if (fclose(f) != 0 && !err) err = errno ? errno : EIO;
   if (err) {
@@ -220,9 +221,9 @@ bool WavPair::close_output(int dots) {
   FILE *f = output;
   output = nullptr;
   int err = write_errno;
-  if (!err && ferror(f)) err = EIO;
   errno = 0;
   if (fflush(f) != 0 && !err) err = errno ? errno : EIO;
+  if (!err && ferror(f)) err = EIO;
   errno = 0;
   if (fclose(f) != 0 && !err) err = errno ? errno : EIO;
   if (err) {

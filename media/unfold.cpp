@@ -363,7 +363,6 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
                         decoder.q) < 0) {
       const int err = errno;
       fclose(iviv);
-      if (blocks > 0 && !p.debug) putchar('\n');
       report_write_failure("iviv.txt", err);
       return;
     }
@@ -411,14 +410,8 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
   }
   const bool ok = (got <= 0 || wav.write_checked(A, got, p.debug ? 0 : blocks)) &&
                   wav.close_output(p.debug ? 0 : blocks);
-  if (iviv) {
-    if (ok) {
-      if (!close_written_file(iviv, "iviv.txt")) return;
-    } else {
-      fclose(iviv);
-    }
-  }
-  if (!ok) return;
+  if (iviv && !ok) fclose(iviv);
+  if (!ok || (iviv && !close_written_file(iviv, "iviv.txt"))) return;
   printf("[.]");
   if (blocks > 0) {
     // 1/(1 - avg.q) has no finite value when every block was fully stable
