@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils x11-apps xdotool imagemagick mesa-utils libgl1-mesa-dri
   sox
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
