@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const char *path = fuzz::put_in_file(data, size);
+  const fuzz::ScratchFile file(data, size);
+  const char *path = file.path;
   if (!path) return 0;
 
   g_reconstruct_params = kReconstructDefaults;

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The block length varies with the input, as callers ask for 512 or less.
   const int frames = 1 + static_cast<int>(size % 600);
-  const char *path = fuzz::put_in_file(data, size);
+  const fuzz::ScratchFile file(data, size);
+  const char *path = file.path;
   if (!path) return 0;
 
   FILE *in = fopen(path, "rb");
