@@ -3,8 +3,11 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -47,6 +50,60 @@ bool output_is_safe(const char *output, const char *input, const char *other_inp
   return true;
 }
 
+namespace {
+
+// Where a path will lead once made: its folder's real path and its last part.
+std::string intended_place(const char *path) {
+  std::string p = path;
+  size_t slash = p.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+  std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+  char real[PATH_MAX];
+  if (!realpath(dir.c_str(), real)) return p;
+  return std::string(real) + "/" + base;
+}
+
+bool same_place(const char *a, const char *b) {
+  if (!a || !b) return false;
+  struct stat sa, sb;
+  const bool ha = stat(a, &sa) == 0, hb = stat(b, &sb) == 0;
+  if (ha && hb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (ha || hb) return false;
+  return intended_place(a) == intended_place(b);
+}
+
+}  // namespace
+
+bool written_file_is_safe(const char *kind, const char *written, const char *const *inputs, int count,
+                          const char *inputs_kind) {
+  for (int i = 0; i < count; ++i)
+    if (same_place(written, inputs[i])) {
+      printf("%s '%s' is the same file as %s. aborting.\n", kind, written, inputs_kind);
+      return false;
+    }
+  return true;
+}
+
+void report_write_failure(const char *path, int err) {
+  printf("cannot write output file '%s' (%s). aborting.\n", path, err ? strerror(err) : "short write");
+}
+
+bool close_written_file(FILE *f, const char *path) {
+  if (!f) return true;
+  // The flush retries what an earlier write left behind, with a fresh errno.
+  int err = 0;
+  errno = 0;
+  if (fflush(f) != 0) err = errno ? errno : EIO;
+  if (!err && ferror(f)) err = EIO;
+  errno = 0;
+  if (fclose(f) != 0 && !err) err = errno ? errno : EIO;
+  if (err) {
+    report_write_failure(path, err);
+    return false;
+  }
+  return true;
+}
+
 bool WavPair::open(FILE *in, const char *in_path, const char *out_path, int frames,
                    WavVariant variant, const char *other_path) {
   return read_header(in) && finish_open(in_path, out_path, frames, variant, other_path);
@@ -84,6 +141,8 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
   if (out_path) {
     if (!output_is_safe(out_path, in_path, other_path)) return false;
     output = fopen(out_path, "wb+");
+    out_name = out_path;
+    write_errno = 0;
     if (!output) {
       printf("cannot create output file '%s'. aborting.\n", out_path);
       return false;
@@ -133,8 +192,45 @@ int WavPair::write_block(const double *values, int frames) {
     if (channels == 2) s[1] = s[0];
     // Further channels of a multi-channel file stay silent.
   }
-  size_t bytes = fwrite(out_block, 1, static_cast<size_t>(frames) * fs * 2, output);
+  const size_t want = static_cast<size_t>(frames) * fs * 2;
+  errno = 0;
+  size_t bytes = fwrite(out_block, 1, want, output);
+  if (bytes < want && !write_errno) write_errno = errno ? errno : EIO;
   return static_cast<int>(bytes / (static_cast<size_t>(fs) * 2));
+}
+
+namespace {
+
+void failure_line(const char *path, int err, int dots) {
+  if (dots > 0) putchar('\n');
+  report_write_failure(path, err);
+}
+
+}  // namespace
+
+bool WavPair::write_checked(const double *values, int frames, int dots) {
+  if (!output) return true;
+  if (frames <= 0) return true;
+  if (write_block(values, frames) == frames && !write_errno) return true;
+  failure_line(out_name, write_errno ? write_errno : EIO, dots);
+  return false;
+}
+
+bool WavPair::close_output(int dots) {
+  if (!output) return true;
+  FILE *f = output;
+  output = nullptr;
+  int err = write_errno;
+  errno = 0;
+  if (fflush(f) != 0 && !err) err = errno ? errno : EIO;
+  if (!err && ferror(f)) err = EIO;
+  errno = 0;
+  if (fclose(f) != 0 && !err) err = errno ? errno : EIO;
+  if (err) {
+    failure_line(out_name, err, dots);
+    return false;
+  }
+  return true;
 }
 
 void WavPair::release() {

@@ -37,6 +37,21 @@ bool same_file(const char *a, const char *b);
 // the inputs; true when the run may go on.
 bool output_is_safe(const char *output, const char *input, const char *other_input = nullptr);
 
+// The same check for any file a command writes (kind: "output", "log",
+// "parameter file") against all the files it reads (count of them, nulls
+// skipped). Two names of files not yet made count as the same file when they
+// lead to the same place.
+bool written_file_is_safe(const char *kind, const char *written, const char *const *inputs, int count,
+                          const char *inputs_kind = "an input");
+
+// The one message of a failed write, flush or close; err is the errno.
+void report_write_failure(const char *path, int err);
+
+// Flushes and closes a text file the program wrote (a log, a parameter
+// file); false, after the write-failure message, when any of its writes, the
+// flush or the close failed. The file is closed in every case.
+bool close_written_file(FILE *f, const char *path);
+
 enum class WavVariant {
   RequiredOutput,  // fold
   OptionalOutput,  // tstring, tether, tfield, mirage, unfold
@@ -57,6 +72,8 @@ struct WavPair {
   int16_t *in_block = nullptr;
   int16_t *out_block = nullptr;
   unsigned char header[kWavHeaderBytes] = {};
+  const char *out_name = nullptr;  // the output's path, for messages
+  int write_errno = 0;             // first failure of a write to the output
 
   // Reads and reports the header, creates the output (out_path null: none)
   // and copies the header into it; true when ready. other_path names a
@@ -72,6 +89,13 @@ struct WavPair {
   int read_block(double *values, int frames);
   // Writes each value into the first (and for stereo the second) channel.
   int write_block(const double *values, int frames);
+  // write_block that must write every frame: false, after the write-failure
+  // message, when it could not. dots: progress dots printed so far on the
+  // line, so the message starts a line of its own.
+  bool write_checked(const double *values, int frames, int dots);
+  // Flushes and closes the output (none: true). False, after the message,
+  // when a write, the flush or the close failed: the file is not whole.
+  bool close_output(int dots);
   void release();
   ~WavPair() { release(); }
 

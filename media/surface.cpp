@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "display/transform_state.h"
+#include "options/side_file.h"
 
 namespace {
 
@@ -173,10 +174,11 @@ void SurfaceField::load(const char *path, TransformState *v) {
   total_couple = 0;
   view = v;
 
-  FILE *f = fopen(path, "r");
-  if (!f) {
+  FILE *f = nullptr;
+  const SideFile opened = open_side_file(path, "r", kSurfaceFileMax, "surface file", &f);
+  if (opened == SideFile::Missing) {
     fprintf(stderr, "cannot open file %s\n", path);
-  } else {
+  } else if (opened == SideFile::Open) {
     char line[256];
     bool open_block = false;
     auto close_block = [&]() {

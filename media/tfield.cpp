@@ -16,6 +16,9 @@
 namespace {
 
 constexpr int kBlock = 512;
+// Every pass repeats the whole run through the field: ten already take ten
+// times as long, and a typo of a million would take days.
+constexpr int kMaxFieldPasses = 10;
 
 int field_command(char *line, int mode) {
   TransformState *view = &g_graphs.live;
@@ -92,24 +95,36 @@ int field_main(int count, char **vector, TransformState *view) {
     printf("*** warning: passes must be >=0, using 0\n");
     passes = 0;
   }
+  if (passes > kMaxFieldPasses) {
+    printf("*** warning: passes %d capped at %d\n", passes, kMaxFieldPasses);
+    passes = kMaxFieldPasses;
+  }
   printf("transform: gain=%g passes=%d\n", gain, passes);
   printf("---------- reading input .wav\n");
 
   WavPair wav;
-  wav.open(in, input, output[0] == '-' ? nullptr : output, kBlock, WavVariant::OptionalOutput);
+  // The output must not overwrite the surface description either.
+  wav.open(in, input, output[0] == '-' ? nullptr : output, kBlock, WavVariant::OptionalOutput, surface_file);
   double in_block[kBlock], out_block[kBlock];
-  while (wav.read_block(in_block, kBlock) == kBlock) {
+  int dots = 0;
+  bool ok = true;
+  while (ok && wav.read_block(in_block, kBlock) == kBlock) {
     if (passes == 0) memcpy(out_block, in_block, sizeof out_block);
     for (int p = 0; p < passes; ++p) {
       for (int i = 0; i < kBlock; ++i)
         out_block[i] = 2 / (1 + std::exp(-4 * gain * field.step(in_block[i]))) - 1;
       memcpy(in_block, out_block, sizeof in_block);
     }
-    wav.write_block(out_block, kBlock);
+    if (!wav.write_checked(out_block, kBlock, dots)) {
+      ok = false;
+      break;
+    }
     putchar('.');
     fflush(stdout);
+    ++dots;
   }
-  printf("[.]\n\n");
+  if (ok) ok = wav.close_output(dots);
+  if (ok) printf("[.]\n\n");
   fclose(in);
   wav.release();
   field.release();

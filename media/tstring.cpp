@@ -46,22 +46,26 @@ struct Blocks {
 
 // Runs every full block of the input through step; a last, shorter block is
 // neither transformed nor written.
+// False when the run failed (its message printed): no closing "[.]" then.
 template <typename Medium>
-void run_blocks(WavPair &wav, Medium &medium) {
+bool run_blocks(WavPair &wav, Medium &medium) {
   Blocks b;
   if (!b.in || !b.out) {
     printf("not enough memory for the blocks. aborting.\n");
-    return;
+    return false;
   }
+  int dots = 0;
   while (wav.read_block(b.in, kMediumBlock) == kMediumBlock) {
     {
       GuiLock lock;
       for (int i = 0; i < kMediumBlock; ++i) b.out[i] = medium.step(b.in[i]);
     }
-    if (wav.output) wav.write_block(b.out, kMediumBlock);
+    if (!wav.write_checked(b.out, kMediumBlock, dots)) return false;
     printf(".");
     fflush(stdout);
+    ++dots;
   }
+  return wav.close_output(dots);
 }
 
 const char *output_path(const MediumArgs &a) { return a.output[0] == '-' ? nullptr : a.output; }
@@ -92,8 +96,9 @@ int tether_main(int count, char **vector, TransformState *view) {
   printf("---------- reading input .wav\n");
   {
     WavPair wav;
-    if (wav.open(in, a.input, output_path(a), kMediumBlock, WavVariant::OptionalOutput)) run_blocks(wav, *ether);
-    printf("[.]\n\n");
+    bool ok = true;
+    if (wav.open(in, a.input, output_path(a), kMediumBlock, WavVariant::OptionalOutput)) ok = run_blocks(wav, *ether);
+    if (ok) printf("[.]\n\n");
     fclose(in);
   }
   GuiLock lock;
@@ -114,6 +119,7 @@ int tstring_main(int count, char **vector, TransformState *view) {
   }
   printf("---------- reading input .wav\n");
   WavPair wav;
+  bool ok = true;
   if (wav.open(in, a.input, output_path(a), kMediumBlock, WavVariant::OptionalOutput)) {
     StringMedium *medium;
     {
@@ -122,11 +128,11 @@ int tstring_main(int count, char **vector, TransformState *view) {
       medium->fpermu = a.fpermu;
       medium->damp = a.damp;
     }
-    run_blocks(wav, *medium);
+    ok = run_blocks(wav, *medium);
     GuiLock lock;
     delete medium;
   }
-  printf("[.]\n\n");
+  if (ok) printf("[.]\n\n");
   wav.release();
   fclose(in);
   return 0;

@@ -7,6 +7,7 @@
 
 #include <fftw3.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -232,11 +233,24 @@ int unfold_main(int count, char **vector, TransformState *view) {
       "alpha %g  | fpermu %g | damp %g | maxoct %d\n\n ",
       p.debug ? "debug" : "processing", p.repair ? "repair" : "simulation", input, output, p.bass, p.depth,
       p.scale, p.alpha, p.fpermu, p.damp, p.max_octave);
+  // Every file this run writes is checked against its input before any of
+  // them is made: creating a log would otherwise empty an input of that name.
+  const char *out_path = output[0] == '-' ? nullptr : output;
+  const char *reads[1] = {input};
+  const char *logs[2] = {"log.txt", p.debug ? "iviv.txt" : nullptr};
+  for (const char *log_name : logs)
+    if (log_name && !written_file_is_safe("log", log_name, reads, 1)) return 1;
+  if (out_path && (!written_file_is_safe("output", out_path, reads, 1) ||
+                   !written_file_is_safe("output", out_path, logs, 2, "a log")))
+    return 1;
   // The output is created by the WAV pair once the input has a good header.
   FILE *in = fopen(input, "rb");
   // Nothing is logged here yet; the file is kept for the record of a run.
   FILE *log = fopen("log.txt", "w");
-  if (log) fclose(log);
+  if (log && !close_written_file(log, "log.txt")) {
+    if (in) fclose(in);
+    return 1;
+  }
   if (!in) {
     printf("file arguments not ok\n");
     return 1;
@@ -314,7 +328,15 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
     return;
   }
 
-  FILE *iviv = p.debug ? fopen("iviv.txt", "w") : nullptr;
+  FILE *iviv = nullptr;
+  if (p.debug) {
+    errno = 0;
+    iviv = fopen("iviv.txt", "w");
+    if (!iviv) {
+      report_write_failure("iviv.txt", errno);
+      return;
+    }
+  }
   const double g = p.alpha;
   double t = 0;
   long n = 0;
@@ -337,8 +359,13 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
     double q = decoder.quality(B, key);
     // A medium that has run away (inf or NaN) has no measurable key.
     if (!(q == q)) q = 0;
-    if (iviv)
-      fprintf(iviv, "key %g qlow %g qhigh %g q %g\n", key, decoder.angle_low, decoder.angle_high, decoder.q);
+    if (iviv && fprintf(iviv, "key %g qlow %g qhigh %g q %g\n", key, decoder.angle_low, decoder.angle_high,
+                        decoder.q) < 0) {
+      const int err = errno;
+      fclose(iviv);
+      report_write_failure("iviv.txt", err);
+      return;
+    }
     if (p.repair) {
       if (dist < 256) decoder.spread_octaves(B, p.bass);
       decoder.repair(B, p.bass);
@@ -348,7 +375,10 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
     for (int i = 1; i < kBins; ++i) C[kBlock - i] = p.scale * B[i];
     fftw_execute(buf.backward);
     for (int j = 0; j < kBlock; ++j) D[j] /= 256;
-    wav.write_block(D, kBlock);
+    if (!wav.write_checked(D, kBlock, p.debug ? 0 : blocks)) {
+      if (iviv) fclose(iviv);
+      return;
+    }
     if (p.repair) {
       // Leave the ether in the state that the repaired output implies.
       n = kept_n;
@@ -378,12 +408,20 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
     q_sum += q;
     ++blocks;
   }
-  if (got > 0) wav.write_block(A, got);
+  const bool ok = (got <= 0 || wav.write_checked(A, got, p.debug ? 0 : blocks)) &&
+                  wav.close_output(p.debug ? 0 : blocks);
+  if (iviv && !ok) fclose(iviv);
+  if (!ok || (iviv && !close_written_file(iviv, "iviv.txt"))) return;
   printf("[.]");
-  if (blocks > 0)
-    printf("\n\n---------- processed %g sec(#%d) avg.distance %g avg.q %5.2f%%\n", t, blocks,
-           1 / (1 - q_sum / blocks), 100 * q_sum / blocks);
-  else
+  if (blocks > 0) {
+    // 1/(1 - avg.q) has no finite value when every block was fully stable
+    // (a silent input gives q = 1 throughout): 0 stands for that, a value the
+    // formula itself never gives.
+    const double avg_q = q_sum / blocks;
+    const double avg_distance = avg_q < 1 ? 1 / (1 - avg_q) : 0;
+    printf("\n\n---------- processed %g sec(#%d) avg.distance %g avg.q %5.2f%%\n", t, blocks, avg_distance,
+           100 * avg_q);
+  } else {
     printf("\n\n---------- processed 0 sec(#0): no full block, no averages\n");
-  if (iviv) fclose(iviv);
+  }
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "options/side_file.h"
+
 OptionStore g_options;
 
 namespace {
@@ -72,6 +74,12 @@ const char *OptionStore::resolve_alias(const char *key, char buffer[20]) {
   for (const char *p = plus + 1; *p && *p != ' ' && *p != '=' && n < kKeyChars; ++p)
     buffer[n++] = *p;
   buffer[n] = 0;
+  // "+=b" names no key: storing under the empty key would mark the entry
+  // free, and the next option would overwrite it.
+  if (n == 0) {
+    printf("*** warning: alias '%s' in KNOWN stands for no key, ignored\n", key);
+    return key;
+  }
   return buffer;
 }
 
@@ -142,8 +150,10 @@ int OptionStore::set(int display, const char *key, const char *text) {
 }
 
 int OptionStore::load_file(const char *path) {
-  FILE *f = fopen(path, "rb");
-  if (!f) return 1;
+  FILE *f = nullptr;
+  const SideFile opened = open_side_file(path, "rb", kSettingsFileMax, "settings file", &f);
+  if (opened == SideFile::Missing) return 1;
+  if (opened != SideFile::Open) return 0;
   char line[1024];
   int ok = 1;
   while (fgets(line, sizeof line, f)) {
@@ -177,7 +187,7 @@ void OptionStore::print_all() {
   for (int s = 0; s < kScopes; ++s) {
     char letter = s == 0 ? '*' : static_cast<char>('0' + s - 1);
     for (int i = 0; i < kEntries && scopes[s][i].key[0]; ++i)
-      printf(":%c\t%10s\t%s\n", letter, scopes[s][i].key, scopes[s][i].value);
+      printf(":%c\t%10s\t%s\n", letter, scopes[s][i].key, scopes[s][i].value ? scopes[s][i].value : "(null)");
   }
 }
 

@@ -9,6 +9,7 @@ packages=(
   xvfb xauth x11-utils x11-apps xdotool imagemagick mesa-utils libgl1-mesa-dri
   sox
   dpkg-dev file lintian man-db groff-base
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

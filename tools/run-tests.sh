@@ -58,3 +58,5 @@ echo "== thread sanitizer (threaded tests)"
 # takes longer to bring up a window than those tests wait.
 TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/support/tsan.supp" \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYELM_SANITIZE=thread -DYELM_BENCH=OFF -- -L 'live|cli' -E 'Window_|NoDisplay'
+echo "== fuzzing: every reader's harness for ${FUZZ_SECONDS:-20} s (clang, address and undefined-behaviour sanitizers)"
+FUZZ_BUILD=$root/build-fuzz bash tools/fuzz.sh "${FUZZ_SECONDS:-20}"

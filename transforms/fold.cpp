@@ -320,14 +320,15 @@ void fold_process(FILE *input, const char *input_name, const char *output_name, 
     for (int k = 1; k < kFoldBins; ++k) run.back_in[kFoldBlock - k] = scale * rebuilt[k];
     fftw_execute(run.backward);
     for (int t = 0; t < kFoldBlock; ++t) run.back_out[t] *= 0.00390625;
-    wav.write_block(run.back_out, kFoldBlock);
+    if (!wav.write_checked(run.back_out, kFoldBlock, c)) return;
     putchar('.');
     if (c % 64 == 0) fflush(stdout);  // progress stays visible without a write per block
     processed += 512.0 / sr;
     ++c;
     got = wav.read_block(run.block, kFoldBlock);
   }
-  if (got > 0) wav.write_block(run.block, got);
+  if (got > 0 && !wav.write_checked(run.block, got, c)) return;
+  if (!wav.close_output(c)) return;
   printf("[.]");
   printf("\n\n---------- processed %g sec\n", processed);
 }

@@ -12,6 +12,7 @@
 
 #include "audio/wav.h"
 #include "options/options.h"
+#include "options/side_file.h"
 
 ReconstructParams g_reconstruct_params = kReconstructDefaults;
 
@@ -181,6 +182,14 @@ void revive_spectrum(const CodebookEntry *table, double *v, int lo, int hi, doub
   }
 }
 
+bool reconstruct_band_ok(const ReconstructParams &p, int sample_rate) {
+  const double lo = p.band_lo_freq, hi = p.band_hi_freq, nyquist = sample_rate / 2.0;
+  if (std::isfinite(lo) && std::isfinite(hi) && lo >= 0 && lo < hi && hi <= nyquist) return true;
+  printf("reconstruct band %g..%g Hz is not usable: it needs 0 <= lo < hi <= %g Hz. aborting.\n", lo, hi,
+         nyquist);
+  return false;
+}
+
 void reconstruct_band(const ReconstructParams &p, int sample_rate, int *lo, int *hi) {
   *lo = floor_int(512.0 * p.band_lo_freq / sample_rate);
   *hi = floor_int(512.0 * p.band_hi_freq / sample_rate);
@@ -188,8 +197,10 @@ void reconstruct_band(const ReconstructParams &p, int sample_rate, int *lo, int 
 }
 
 int read_reconstruct_params(const char *path) {
-  FILE *f = fopen(path, "r");
-  if (!f) return 0;
+  FILE *f = nullptr;
+  const SideFile opened = open_side_file(path, "r", kParamFileMax, "parameter file", &f);
+  if (opened == SideFile::Missing) return 0;
+  if (opened != SideFile::Open) return -1;
   char buf[100];
   ReconstructParams &p = g_reconstruct_params;
   while (read_text_line(f, buf, sizeof buf)) {
@@ -218,13 +229,17 @@ int read_reconstruct_params(const char *path) {
 }
 
 int reconstruct_file(const char *output, const char *input, const char *codebook) {
-  if (!read_reconstruct_params(kParamFile))
+  if (read_reconstruct_params(kParamFile) == 0)
     fprintf(stderr, "'%s' does not exist. continuing with defaults...\n", kParamFile);
-  const ReconstructParams p = g_reconstruct_params;
+  ReconstructParams p = g_reconstruct_params;
+  if (p.iterations > kReconstructMaxIterations) {
+    printf("*** warning: iterations %d capped at %d\n", p.iterations, kReconstructMaxIterations);
+    p.iterations = kReconstructMaxIterations;
+  }
 
   ReconstructRun run;
   run.input = fopen(input, "rb");
-  run.codebook = fopen(codebook, "r");
+  if (run.input) open_side_file(codebook, "r", kCodebookFileMax, "codebook", &run.codebook);
   if (!run.input || !run.codebook) {
     fprintf(stderr, "Cannot open file\n");
     return 1;
@@ -255,6 +270,7 @@ int reconstruct_file(const char *output, const char *input, const char *codebook
     printf("reconstruct: sample rate %d is not usable. aborting.\n", sr);
     return 0;
   }
+  if (!reconstruct_band_ok(p, sr)) return 0;
   if (!wav.finish_open(input, output, kReconstructBlock, WavVariant::Codebook, codebook)) {
     fprintf(stderr, "Cannot open file\n");
     return 1;
@@ -292,23 +308,25 @@ int reconstruct_file(const char *output, const char *input, const char *codebook
     run.inv_in[256] = 0;
     fftw_execute(run.inverse);
     for (int t = 0; t < kReconstructBlock; ++t) run.inv_out[t] *= 0.00390625;
-    wav.write_block(run.inv_out, kReconstructBlock);
+    if (!wav.write_checked(run.inv_out, kReconstructBlock, w)) return 0;
     printf(".");
     fflush(stdout);
     ++w;
     got = wav.read_block(run.fwd_in, kReconstructBlock);
   }
-  if (got > 0) wav.write_block(run.fwd_in, got);
+  if (got > 0 && !wav.write_checked(run.fwd_in, got, w)) return 0;
+  if (!wav.close_output(w)) return 0;
 
-  const int band = hi - lo;
+  // Counted in 64 bits: a long file times a wide band passes 2^31.
+  const long long band = hi - lo, windows = w, accepted = reader.accepted;
   printf(
       "\n\n SUMMARY\n =======\n BANDPASS f:%g..%g (index: %d..%d)\n MODE: %s RESCALE: %g #ITER: %d\n DATA: %d "
-      "windows (FFT_SIZE %d samples) = %d  samples used (16bps)\n CODEBOOK: %d entries, %d errors,  %d accepted "
-      "(tol. %g %%)\n SIZEOF ENTRY: 1 entry = 10 bytes (3 short+1 float)\n TOTAL: %d bytes in codebook + %d bytes "
-      "samples = %d bytes\n OUTPUT: '%s'\n\n",
+      "windows (FFT_SIZE %d samples) = %lld  samples used (16bps)\n CODEBOOK: %d entries, %d errors,  %d accepted "
+      "(tol. %g %%)\n SIZEOF ENTRY: 1 entry = 10 bytes (3 short+1 float)\n TOTAL: %lld bytes in codebook + %lld bytes "
+      "samples = %lld bytes\n OUTPUT: '%s'\n\n",
       p.band_lo_freq, p.band_hi_freq, lo, hi, p.mode == 'b' ? "bandpass" : "normal", p.rescale, p.iterations, w,
-      kReconstructBlock, 2 * band * w, reader.entries, reader.errors, reader.accepted, p.tolerance * 100,
-      10 * reader.accepted, 4 * band * w, 10 * reader.accepted + 4 * band * w, output);
+      kReconstructBlock, 2 * band * windows, reader.entries, reader.errors, reader.accepted, p.tolerance * 100,
+      10 * accepted, 4 * band * windows, 10 * accepted + 4 * band * windows, output);
   return 0;
 }
 
@@ -322,6 +340,14 @@ int reconstruct_command(char *line) {
     printf("reconstruct parameter missing\n");
     return 0;
   }
+  // Nothing is written until every written file is known to be none of the
+  // files read: the parameter file is made before the input is opened.
+  const char *reads[2] = {input, codebook};
+  const char *param[1] = {kParamFile};
+  if (!written_file_is_safe("output", output, reads, 2) ||
+      !written_file_is_safe("parameter file", kParamFile, reads, 2) ||
+      !written_file_is_safe("output", output, param, 1, "the parameter file"))
+    return 0;
   FILE *f = fopen(kParamFile, "w");
   if (!f) {
     printf("cannot create parameter file ? continuing with defaults...\n");
@@ -335,7 +361,8 @@ int reconstruct_command(char *line) {
       const char *text = g_options.find(-1, keys[i], true);
       if (text) fprintf(f, lines[i], text);
     }
-    fclose(f);
+    // A parameter file cut short would be read back as other parameters.
+    if (!close_written_file(f, kParamFile)) return 0;
   }
   reconstruct_file(output, input, codebook);
   return 0;

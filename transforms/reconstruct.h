@@ -60,9 +60,17 @@ void revive_spectrum(const CodebookEntry *table, double *v, int lo, int hi, doub
 // |a[0]| plus the magnitudes of terms 1..n/2-1 of a halfcomplex array.
 double magnitude_sum(const double *a, int n);
 
+// A band that is finite with 0 <= lo < hi <= half the sample rate; anything
+// else is reported, and no run may start.
+bool reconstruct_band_ok(const ReconstructParams &p, int sample_rate);
+// Revival passes per window: each pass walks the whole table, so a typo of
+// millions would keep the run busy for days; 100 is far past convergence.
+constexpr int kReconstructMaxIterations = 100;
+
 // Pass band bins for a sample rate.
 void reconstruct_band(const ReconstructParams &p, int sample_rate, int *lo, int *hi);
 
+// 1 read, 0 no such file, -1 refused (not a regular file, or too large).
 int read_reconstruct_params(const char *path);
 int reconstruct_file(const char *output, const char *input, const char *codebook);
 int reconstruct_command(char *line);

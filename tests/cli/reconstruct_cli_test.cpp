@@ -21,13 +21,13 @@ TEST(ReconstructCli, ParameterFileAndRun) {
   ASSERT_TRUE(testkit::write_file(dir + "/iviv.log", "0.000000 20 6 0.500000 0.250000 1.0 1.333\n"
                                                      "0.001000 20 6 0.000001 0.250000 1.0 1.333\n"
                                                      "0.002000 20 6 0.510000 0.250000 1.0 1.333\n"));
-  auto r = run_in(dir, "set r.mode b\nset r.iter 3\nset r.hi 30000\nreconstruct out.wav in.wav iviv.log\n");
+  auto r = run_in(dir, "set r.mode b\nset r.iter 3\nset r.hi 22050\nreconstruct out.wav in.wav iviv.log\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(testkit::read_file(dir + "/reconstruct.param"),
-            "#reconstruct.param parameters dynamically created using *yelm*\n\nmode b\nband_hi_freq 30000\n"
+            "#reconstruct.param parameters dynamically created using *yelm*\n\nmode b\nband_hi_freq 22050\n"
             "iterations 3\n");
   EXPECT_NE(r.out.find("not found 'r.lo'"), std::string::npos);
-  EXPECT_NE(r.out.find(" BANDPASS f:387.6..30000 (index: 4..256)\n MODE: bandpass RESCALE: 1 #ITER: 3\n"),
+  EXPECT_NE(r.out.find(" BANDPASS f:387.6..22050 (index: 4..256)\n MODE: bandpass RESCALE: 1 #ITER: 3\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find(".E[3].."), std::string::npos) << r.out;

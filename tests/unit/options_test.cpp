@@ -100,6 +100,20 @@ TEST_F(Store, AliasOfOverlongKnownKeyStaysInsideTheBuffer) {
   EXPECT_EQ(std::string(r), "averyveryverylongke");
 }
 
+TEST_F(Store, AliasToNoKeyIsIgnoredAndLosesNothing) {
+  s.set(-1, "KNOWN", "+=b +c");
+  EXPECT_EQ(capture_set(-1, "b", "1"), "*** warning: alias 'b' in KNOWN stands for no key, ignored\n");
+  s.set(-1, "c", "2");
+  testing::internal::CaptureStdout();
+  EXPECT_STREQ(s.find(-1, "b", true), "1");
+  EXPECT_STREQ(s.find(-1, "c", false), "2");
+  testing::internal::GetCapturedStdout();
+  for (const OptionEntry &e : s.scopes[0])
+    if (e.key[0] == 0) {
+      EXPECT_EQ(e.value, nullptr);  // no value hides behind a free entry
+    }
+}
+
 struct SettingsFile : Store {
   std::string dir = testkit::make_temp_dir("opts");
   int load(const std::string &text) {
@@ -127,6 +141,13 @@ TEST_F(SettingsFile, KeyWithoutValueStopsReading) {
 }
 
 TEST_F(SettingsFile, MissingFileIsNoError) { EXPECT_EQ(s.load_file("/nonexistent/rc"), 1); }
+
+TEST_F(SettingsFile, EndlessFileIsNotRead) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(s.load_file("/dev/zero"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "*** warning: settings file '/dev/zero' is not a regular file, not read\n");
+}
 
 TEST_F(SettingsFile, LongLinesAreReadInPiecesWithoutOverrun) {
   // The first 1023 characters make one line; the rest of the line is a piece

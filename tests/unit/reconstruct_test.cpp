@@ -142,6 +142,28 @@ TEST(ReconstructPieces, PassBand) {
   EXPECT_EQ(lo, 23);
 }
 
+TEST(ReconstructPieces, OnlyAFiniteBandWithinHalfTheRateIsUsable) {
+  struct Case {
+    double lo, hi;
+    bool ok;
+  } cases[] = {
+      {387.6, 775.2, true}, {0, 22050, true},     {1e308, 775.2, false}, {-1, 775.2, false},
+      {500, 500, false},    {600, 500, false},    {0, 22050.5, false},   {NAN, 775.2, false},
+      {0, NAN, false},      {0, INFINITY, false}, {-INFINITY, 10, false}, {0, 1e308, false},
+  };
+  for (const Case &c : cases) {
+    ReconstructParams p = kReconstructDefaults;
+    p.band_lo_freq = c.lo;
+    p.band_hi_freq = c.hi;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reconstruct_band_ok(p, 44100), c.ok) << c.lo << ".." << c.hi;
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(said.find("is not usable: it needs 0 <= lo < hi <= 22050 Hz. aborting.\n") != std::string::npos,
+              !c.ok)
+        << said;
+  }
+}
+
 TEST(ReconstructPieces, MagnitudeSumSkipsNyquist) {
   std::vector<double> a(512, 0.0);
   a[0] = -2;

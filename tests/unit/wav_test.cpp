@@ -1,5 +1,6 @@
 // WAV scaling rules, header checks and the acquisition block reader.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <string>
@@ -140,6 +141,42 @@ TEST_F(Files, UnwritableOutputFolderIsReported) {
                       WavVariant::RequiredOutput));
   EXPECT_NE(testing::internal::GetCapturedStdout().find("cannot create output file"), std::string::npos);
   fclose(f);
+}
+
+// /dev/full takes the header and the buffered blocks, then fails: the
+// failure must come out at the latest when the output is closed.
+TEST_F(Files, FullDiskIsReportedByTheBlockWriteOrTheClose) {
+  testkit::write_wav(path("a.wav"), testkit::sine_wav(44100, 100, {{440, 0.5}}));
+  for (int blocks : {1, 200}) {
+    FILE *f = fopen(path("a.wav").c_str(), "rb");
+    WavPair p;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(p.open(f, path("a.wav").c_str(), "/dev/full", 512, WavVariant::RequiredOutput));
+    double v[512] = {0.25};
+    bool ok = true;
+    int written = 0;
+    while (ok && written < blocks) ok = p.write_checked(v, 512, written++);
+    if (ok) ok = p.close_output(written);
+    std::string got = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(ok) << blocks;
+    EXPECT_EQ(testkit::count(got, "cannot write output file '/dev/full' (No space left on device). aborting.\n"), 1)
+        << got;
+    // Many blocks overflow the buffer: the write itself fails, mid-run.
+    if (blocks == 200) {
+      EXPECT_LT(written, blocks);
+    }
+    fclose(f);
+  }
+}
+
+TEST_F(Files, FilesNotYetMadeAreTheSameWhenTheyLeadToOnePlace) {
+  mkdir(path("sub").c_str(), 0755);
+  const std::string a = path("sub/../log.txt"), b = path("log.txt"), c = path("other.txt");
+  const char *reads[2] = {c.c_str(), a.c_str()};
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(written_file_is_safe("log", b.c_str(), reads, 2));
+  EXPECT_TRUE(written_file_is_safe("log", path("log2.txt").c_str(), reads, 2));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "log '" + b + "' is the same file as an input. aborting.\n");
 }
 
 TEST_F(Files, AcquisitionReaderPlaysWholeBlocksOnly) {

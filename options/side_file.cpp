@@ -1,0 +1,29 @@
+// Side files: regular and of a bounded size, or not read at all.
+#include "options/side_file.h"
+
+#include <sys/stat.h>
+
+SideFile open_side_file(const char *path, const char *mode, long max_bytes, const char *what, FILE **out) {
+  *out = nullptr;
+  struct stat st;
+  if (!path || stat(path, &st) != 0) return SideFile::Missing;
+  if (!S_ISREG(st.st_mode)) {
+    printf("*** warning: %s '%s' is not a regular file, not read\n", what, path);
+    return SideFile::NotRegular;
+  }
+  if (st.st_size > max_bytes) {
+    printf("*** warning: %s '%s' is larger than %ld bytes, not read\n", what, path, max_bytes);
+    return SideFile::TooLarge;
+  }
+  FILE *f = fopen(path, mode);
+  if (!f) return SideFile::Missing;
+  // The name may have been swapped for something else since the stat.
+  struct stat now;
+  if (fstat(fileno(f), &now) != 0 || !S_ISREG(now.st_mode)) {
+    fclose(f);
+    printf("*** warning: %s '%s' is not a regular file, not read\n", what, path);
+    return SideFile::NotRegular;
+  }
+  *out = f;
+  return SideFile::Open;
+}

@@ -1,0 +1,137 @@
+// Hostile runs of the file commands: a full disk, outputs and logs that name
+// an input, endless side files, absurd counts and bands, a silent input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/support/testkit.h"
+
+namespace {
+
+struct Dir {
+  std::string path = testkit::make_temp_dir("hardening");
+  std::string operator/(const std::string &name) const { return path + "/" + name; }
+  testkit::RunResult run(const std::string &commands, int timeout_s = 120) const {
+    testkit::RunOptions o;
+    o.cwd = path;
+    o.timeout_s = timeout_s;
+    return testkit::run_yelm(commands + "exit\n", o);
+  }
+  // A good input of a few blocks, a codebook and a surface description.
+  void fill() const {
+    ASSERT_TRUE(testkit::write_wav(*this / "in.wav", testkit::sine_wav(44100, 512 * 6 + 100, {{440, 0.3}, {660, 0.2}})));
+    ASSERT_TRUE(testkit::write_file(*this / "cb.txt", "0 5 6 0.5 0.25\n0.01 20 6 0.4 0.2\n"));
+    ASSERT_TRUE(testkit::write_file(*this / "field", "dim 8 6\nin 2 2\nshape 1\n"));
+  }
+};
+
+// Each command's own closing line, which must never follow a failed write.
+const char *const kSuccessLines[] = {"---------- processed", "[.]", " OUTPUT: '"};
+
+TEST(HardeningCli, FullDiskStopsEveryWriterWithoutItsSuccessLine) {
+  Dir d;
+  d.fill();
+  for (const char *command : {"fold", "tstring", "tether", "tfield", "mirage", "unfold", "reconstruct"}) {
+    std::string line = std::string(command) + " /dev/full in.wav";
+    if (std::string(command) == "reconstruct") line += " cb.txt";
+    auto r = d.run(line + "\n");
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_EQ(testkit::count(r.out, "cannot write output file '/dev/full' (No space left on device). aborting.\n"), 1)
+        << command << "\n" << r.out;
+    for (const char *done : kSuccessLines) EXPECT_EQ(r.out.find(done), std::string::npos) << command << ": " << done;
+  }
+  // The side files a command writes are checked alike.
+  unlink((d / "reconstruct.param").c_str());  // left by the runs above
+  ASSERT_EQ(symlink("/dev/full", (d / "reconstruct.param").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/full", (d / "iviv.txt").c_str()), 0);
+  auto r = d.run("reconstruct o.wav in.wav cb.txt\nset u.debug 1\nunfold o.wav in.wav\n");
+  for (const char *file : {"reconstruct.param", "iviv.txt"})
+    EXPECT_EQ(testkit::count(r.out, std::string("cannot write output file '") + file +
+                                        "' (No space left on device). aborting.\n"),
+              1)
+        << file << "\n" << r.out;
+  EXPECT_EQ(r.out.find("SUMMARY"), std::string::npos);
+  EXPECT_EQ(r.out.find("---------- processed"), std::string::npos);
+}
+
+TEST(HardeningCli, NoWrittenFileMayBeAFileTheCommandReads) {
+  Dir d;
+  d.fill();
+  ASSERT_TRUE(testkit::write_file(d / "log.txt", "keep log\n"));
+  ASSERT_TRUE(testkit::write_file(d / "iviv.txt", "keep iviv\n"));
+  ASSERT_TRUE(testkit::write_file(d / "reconstruct.param", "keep param\n"));
+  const std::string field = testkit::read_file(d / "field");
+  auto r = d.run(
+      "tfield field in.wav\nmirage field in.wav\nunfold o.wav log.txt\nset u.debug 1\nunfold o.wav iviv.txt\n"
+      "unfold iviv.txt in.wav\nset u.debug 0\nreconstruct o.wav reconstruct.param cb.txt\n"
+      "reconstruct o.wav in.wav reconstruct.param\nreconstruct reconstruct.param in.wav cb.txt\n");
+  EXPECT_EQ(testkit::count(r.out, "output 'field' is the same file as an input. aborting.\n"), 2) << r.out;
+  EXPECT_EQ(testkit::count(r.out, "log 'log.txt' is the same file as an input. aborting.\n"), 1);
+  EXPECT_EQ(testkit::count(r.out, "log 'iviv.txt' is the same file as an input. aborting.\n"), 1);
+  EXPECT_EQ(testkit::count(r.out, "output 'iviv.txt' is the same file as a log. aborting.\n"), 1);
+  EXPECT_EQ(testkit::count(r.out, "parameter file 'reconstruct.param' is the same file as an input. aborting.\n"), 2);
+  EXPECT_EQ(testkit::count(r.out, "output 'reconstruct.param' is the same file as the parameter file. aborting.\n"),
+            1);
+  EXPECT_EQ(testkit::read_file(d / "field"), field);
+  EXPECT_EQ(testkit::read_file(d / "log.txt"), "keep log\n");
+  EXPECT_EQ(testkit::read_file(d / "iviv.txt"), "keep iviv\n");
+  EXPECT_EQ(testkit::read_file(d / "reconstruct.param"), "keep param\n");
+  EXPECT_FALSE(testkit::file_exists(d / "o.wav"));
+}
+
+TEST(HardeningCli, EndlessSideFilesAndHugeCountsEndPromptly) {
+  Dir d;
+  d.fill();
+  ASSERT_EQ(symlink("/dev/zero", (d / ".yelmrc").c_str()), 0);
+  auto r = d.run(
+      "set s.file /dev/zero\ntfield a.wav in.wav\nreconstruct b.wav in.wav /dev/zero\n"
+      "set s.file field\nset s.passes 1000000\ntfield c.wav in.wav\n"
+      "set r.iter 2147483647\nreconstruct e.wav in.wav cb.txt\n",
+      60);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("*** warning: settings file '.yelmrc' is not a regular file, not read\n.yelmrc had errors.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("*** warning: surface file '/dev/zero' is not a regular file, not read\n"), std::string::npos);
+  EXPECT_NE(r.out.find("*** warning: codebook '/dev/zero' is not a regular file, not read\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Cannot open file\n"), std::string::npos);
+  EXPECT_FALSE(testkit::file_exists(d / "b.wav"));
+  EXPECT_NE(r.out.find("*** warning: passes 1000000 capped at 10\ntransform: gain=1 passes=10\n"), std::string::npos);
+  EXPECT_NE(r.out.find("*** warning: iterations 2147483647 capped at 100\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" MODE: normal RESCALE: 1 #ITER: 100\n"), std::string::npos);
+  testkit::Wav c, e;
+  EXPECT_TRUE(testkit::read_wav(d / "c.wav", c));
+  EXPECT_EQ(c.frames(), 512u * 6);
+  EXPECT_TRUE(testkit::read_wav(d / "e.wav", e));
+  EXPECT_EQ(e.frames(), 512u * 6 + 100);
+}
+
+TEST(HardeningCli, ReconstructRefusesABandItCannotUse) {
+  Dir d;
+  d.fill();
+  auto r = d.run("set r.lo 1e308\nreconstruct a.wav in.wav cb.txt\nset r.lo nan\nreconstruct b.wav in.wav cb.txt\n"
+                 "set r.lo 0\nset r.hi -inf\nreconstruct c.wav in.wav cb.txt\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("reconstruct band 1e+308..775.2 Hz is not usable: it needs 0 <= lo < hi <= 22050 Hz. "
+                       "aborting.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("reconstruct band nan..775.2 Hz is not usable"), std::string::npos);
+  EXPECT_NE(r.out.find("reconstruct band 0..-inf Hz is not usable"), std::string::npos);
+  EXPECT_EQ(r.out.find("SUMMARY"), std::string::npos);
+  for (const char *f : {"a.wav", "b.wav", "c.wav"}) EXPECT_FALSE(testkit::file_exists(d / f)) << f;
+}
+
+TEST(HardeningCli, UnfoldOfSilenceHasADefinedAverageDistance) {
+  Dir d;
+  testkit::Wav silent;
+  silent.samples.assign(2 * 512 * 4, 0);
+  ASSERT_TRUE(testkit::write_wav(d / "silent.wav", silent));
+  auto r = d.run("unfold o.wav silent.wav\n");
+  EXPECT_NE(r.out.find("---------- processed 0.0464399 sec(#4) avg.distance 0 avg.q 100.00%\n"), std::string::npos)
+      << r.out;
+}
+
+}  // namespace

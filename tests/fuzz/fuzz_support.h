@@ -1,0 +1,39 @@
+// Shared by the harnesses: the readers under test take paths, so each input
+// is put into a file of this process's own (in memory where possible).
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace fuzz {
+
+inline const std::string &scratch_path() {
+  static const std::string path = [] {
+    const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    return std::string(dir) + "/yelm-fuzz-" + std::to_string(getpid());
+  }();
+  return path;
+}
+
+// The input put into the scratch file for one run, removed again after it
+// (libFuzzer ends without running exit handlers). path is null when the
+// file could not be written.
+struct ScratchFile {
+  const char *path = nullptr;
+  ScratchFile(const unsigned char *data, size_t size) {
+    FILE *f = fopen(scratch_path().c_str(), "wb");
+    if (!f) return;
+    const bool ok = fwrite(data, 1, size, f) == size;
+    if (fclose(f) == 0 && ok) path = scratch_path().c_str();
+  }
+  ~ScratchFile() { unlink(scratch_path().c_str()); }
+};
+
+// The readers report on standard output; the fuzzer has no use for it.
+inline void quiet_stdout() {
+  if (!freopen("/dev/null", "w", stdout)) abort();
+}
+
+}  // namespace fuzz

@@ -1,0 +1,47 @@
+// Side files: only regular files of a bounded size are opened.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "options/side_file.h"
+#include "tests/support/testkit.h"
+
+namespace {
+
+struct SideFiles : ::testing::Test {
+  std::string dir = testkit::make_temp_dir("side");
+  std::string path(const char *n) { return dir + "/" + n; }
+  SideFile open(const std::string &p, long max, std::string *said) {
+    FILE *f = nullptr;
+    testing::internal::CaptureStdout();
+    SideFile r = open_side_file(p.c_str(), "r", max, "codebook", &f);
+    *said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(f != nullptr, r == SideFile::Open);
+    if (f) fclose(f);
+    return r;
+  }
+};
+
+TEST_F(SideFiles, OnlyRegularFilesWithinTheLimitOpen) {
+  std::string said;
+  testkit::write_file(path("cb.txt"), "0 5 6 1 1\n");
+  EXPECT_EQ(open(path("cb.txt"), 10, &said), SideFile::Open);
+  EXPECT_EQ(said, "");
+  EXPECT_EQ(open(path("cb.txt"), 9, &said), SideFile::TooLarge);
+  EXPECT_EQ(said, "*** warning: codebook '" + path("cb.txt") + "' is larger than 9 bytes, not read\n");
+  EXPECT_EQ(open(path("none.txt"), 10, &said), SideFile::Missing);
+  EXPECT_EQ(said, "");
+  // A FIFO with no writer would block the open for ever; a sparse file of a
+  // terabyte would take hours to read.
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(truncate((testkit::write_file(path("huge"), ""), path("huge")).c_str(), 1L << 40), 0);
+  for (const std::string &p : {std::string("/dev/zero"), path("fifo"), dir}) {
+    EXPECT_EQ(open(p, 1L << 20, &said), SideFile::NotRegular) << p;
+    EXPECT_EQ(said, "*** warning: codebook '" + p + "' is not a regular file, not read\n");
+  }
+  EXPECT_EQ(open(path("huge"), kCodebookFileMax, &said), SideFile::TooLarge);
+}
+
+}  // namespace
