@@ -77,22 +77,17 @@ void wall(const float *from, const float *to, double low, double high, double c)
 // Row 1's measurements, one per tree side whose two bins lie inside the
 // spectrum, whatever their intensity: what the slot's analysis log records.
 // bin[j] < 0 marks a node outside the spectrum.
-void log_row_one(AnalysisLog *log, const IvivNode *tree, const int *bin, const double *row) {
+void log_row_one(AnalysisLog &log, const IvivNode *tree, const int *bin, const double *row) {
   for (int j = 2; j < kIvivNodes; ++j) {
     if (bin[j] < 0) continue;
     const IvivNode &node = tree[j];
     const int partners[2] = {node.node_a, node.node_b};
     for (int partner : partners) {
       if (partner < 0 || bin[partner] < 0) continue;
+      // The limit may be reached within the frame.
+      if (!log.wants_lines()) return;
       const int k = bin[j], kp = bin[partner];
-      const double magnitude = row[k], partner_magnitude = row[kp];
-      const float ratio = node.ratio, partner_ratio = tree[partner].ratio;
-      // analysis log: one line per side here
-      (void)log;
-      (void)magnitude;
-      (void)partner_magnitude;
-      (void)ratio;
-      (void)partner_ratio;
+      log_iviv_pair(log, k, kp, row[k], row[kp], node.ratio, tree[partner].ratio);
     }
   }
 }
@@ -113,7 +108,7 @@ void release_iviv(DisplaySlot &slot) { delete static_cast<IvivState *>(slot.work
 
 }  // namespace
 
-void draw_iviv(graphs_t &, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog *log) {
+void draw_iviv(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot, AnalysisLog *log) {
   if (!an) return;
   const int n = an->n, h = n / 2, offset = slot_index % 2 ? h : 0;
   glPushMatrix();
@@ -150,7 +145,7 @@ void draw_iviv(graphs_t &, int slot_index, Analyser *an, DisplaySlot &slot, Anal
       const double *row = an->history + static_cast<size_t>(i) * n + offset;
       const double *rw = presence[i & 1], *sw = presence[(i - 1) & 1];
       measure(presence[i & 1], row);
-      if (i == 1 && log) log_row_one(log, tree, bin, row);
+      if (i == 1 && log && log->wants_lines() && manager.acquiring()) log_row_one(*log, tree, bin, row);
       const double low = -1 + i * step, high = low + step;
       glBegin(GL_QUADS);
       for (int j = 2; j < kIvivNodes; ++j) {
