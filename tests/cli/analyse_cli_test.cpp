@@ -47,7 +47,7 @@ TEST(AnalyseCli, ArgumentsStartsAndStops) {
   auto r = run(dir,
                "analyse :2\nanalyse 2 x.log\nanalyse :4 x.log\nanalyse :-2 x.log\nanalyse :1x x.log\n"
                "analyse :0 a.log\nanalyse :0 b.log\nanalyse :1 folder\nanalyse :3 b.log\nanalyse :3 c.log\n"
-               "analyse :-1 any\nanalyse\nanalyse :1 c.log\nexit\n");
+               "analyse :-1 any\nanalyse\nanalyse :1 c.log\nmute\nanalyse :2 d.log\nexit\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(reply(r.out, "analyse :2"), "you must supply a filename\n");
   EXPECT_EQ(reply(r.out, "analyse 2 x.log"), "you must supply a display\n");
@@ -65,9 +65,10 @@ TEST(AnalyseCli, ArgumentsStartsAndStops) {
   EXPECT_EQ(reply(r.out, "analyse :-1 any"), "stopping analysis (all displays)\n +analysis done.\n +analysis done.\n");
   EXPECT_FALSE(testkit::file_exists(dir + "/any"));
   EXPECT_EQ(reply(r.out, "analyse"), "stopping analysis (all displays)\n");
+  EXPECT_EQ(reply(r.out, "mute"), "stopping audio-capture...\n +analysis done.\n");
   // exit closes a log that is still open.
   EXPECT_EQ(reply(r.out, "exit"), "byebye ... \n\n +analysis done.\nexit.\n");
-  for (const char *f : {"a.log", "b.log", "c.log"}) EXPECT_TRUE(testkit::file_exists(dir + "/" + f)) << f;
+  for (const char *f : {"a.log", "b.log", "c.log", "d.log"}) EXPECT_TRUE(testkit::file_exists(dir + "/" + f)) << f;
 }
 
 TEST(AnalyseCli, NeverOverwritesThePlayedFileAndClosesAtEndOfInput) {

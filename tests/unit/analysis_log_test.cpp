@@ -147,3 +147,16 @@ TEST_F(Log, StartsAndStopsWhileLinesAreWritten) {
     }
   }
 }
+
+TEST_F(Log, AFileThatCannotBeWrittenStopsTheLog) {
+  testing::internal::CaptureStdout();
+  start_analysis_log(log, 0, "/dev/full");
+  std::vector<double> row(256, 1.0);
+  log_c5_frame(log, row.data(), 5, 10, 1.0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("*** warning: analysis log cannot be written (No space left on device). stopping.\n"
+                     " +analysis done.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(log.wants_lines());
+}
