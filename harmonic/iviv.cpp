@@ -64,7 +64,13 @@ namespace {
 // A plane point at height z.
 void vertex(const float *point, double z) { glVertex3d(point[0], z, -point[1]); }
 
-void wall(const float *from, const float *to, double low, double high, double c) {
+// Quads are independent: one set holds the walls of every row, opened at
+// the first (silence then costs no GL calls).
+void wall(bool &open, const float *from, const float *to, double low, double high, double c) {
+  if (!open) {
+    glBegin(GL_QUADS);
+    open = true;
+  }
   float r, g, b;
   heat_colour(static_cast<float>(c), &r, &g, &b);
   glColor3f(r, g, b);
@@ -76,8 +82,10 @@ void wall(const float *from, const float *to, double low, double high, double c)
 
 // Row 1's measurements, one per tree side whose two bins lie inside the
 // spectrum, whatever their intensity: what the slot's analysis log records.
-// bin[j] < 0 marks a node outside the spectrum.
-void log_row_one(AnalysisLog &log, const IvivNode *tree, const int *bin, const double *row) {
+// bin[j] < 0 marks a node outside the spectrum; row is history row 1 at the
+// slot's half.
+void log_row_one(graphs_t &manager, AnalysisLog *log, const IvivNode *tree, const int *bin, const double *row) {
+  if (!log || !log->wants_lines() || !manager.acquiring()) return;
   for (int j = 2; j < kIvivNodes; ++j) {
     if (bin[j] < 0) continue;
     const IvivNode &node = tree[j];
@@ -85,9 +93,9 @@ void log_row_one(AnalysisLog &log, const IvivNode *tree, const int *bin, const d
     for (int partner : partners) {
       if (partner < 0 || bin[partner] < 0) continue;
       // The limit may be reached within the frame.
-      if (!log.wants_lines()) return;
+      if (!log->wants_lines()) return;
       const int k = bin[j], kp = bin[partner];
-      log_iviv_pair(log, k, kp, row[k], row[kp], node.ratio, tree[partner].ratio);
+      log_iviv_pair(*log, k, kp, row[k], row[kp], node.ratio, tree[partner].ratio);
     }
   }
 }
@@ -125,47 +133,70 @@ void draw_iviv(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slo
   if (state && rows >= 2) {
     const IvivNode *tree = state->tree;
     // Each node's bin, or -1 outside the spectrum; checked in floating point
-    // so that no tuning overflows the conversion.
+    // so that no tuning overflows the conversion. The nodes share few bins
+    // (about 40 at the default tuning): only those are measured.
     int bin[kIvivNodes];
-    int top = -1;
+    int used[kIvivNodes];
+    int used_count = 0;
+    bool seen[kAnalyserLength / 2] = {};
     for (int j = 0; j < kIvivNodes; ++j) {
       const double b = std::floor(tree[j].ratio * slot.tuning_bin);
       bin[j] = b >= 0 && b < h && b < kAnalyserLength / 2 ? static_cast<int>(b) : -1;
-      if (bin[j] > top) top = bin[j];
+      if (bin[j] >= 0 && !seen[bin[j]]) {
+        seen[bin[j]] = true;
+        used[used_count++] = bin[j];
+      }
     }
     // 1 - e^(-scale v) of the used bins, for the row and the one before it.
     double presence[2][kAnalyserLength / 2];
     const double scale = slot.scale;
+    // Returns the largest term.
     auto measure = [&](double *out, const double *row) {
-      for (int k = 0; k <= top; ++k) out[k] = 1 - std::exp(-scale * row[k]);
+      double top = 0;
+      // Silence is exact zeros, and its term is exactly 0.
+      for (int u = 0; u < used_count; ++u) {
+        const double v = row[used[u]];
+        const double t = v == 0 ? 0.0 : 1 - std::exp(-scale * v);
+        out[used[u]] = t;
+        if (t > top) top = t;
+      }
+      return top;
     };
-    measure(presence[0], an->history + offset);
+    double top_s = measure(presence[0], an->history + offset);
+    // Magnitudes are never negative: with a non-negative scale every term is
+    // in [0, 1], so a node whose own pair is not above the threshold lights
+    // neither side, and a row pair whose largest terms are not lights nothing.
+    const bool bounded = scale >= 0;
     const double step = 2.0 / rows;
+    bool open = false;
     for (int i = 1; i < rows; ++i) {
       const double *row = an->history + static_cast<size_t>(i) * n + offset;
       const double *rw = presence[i & 1], *sw = presence[(i - 1) & 1];
-      measure(presence[i & 1], row);
-      if (i == 1 && log && log->wants_lines() && manager.acquiring()) log_row_one(*log, tree, bin, row);
+      const double top_r = measure(presence[i & 1], row);
+      if (i == 1) log_row_one(manager, log, tree, bin, row);
+      const bool quiet = bounded && !(top_r * top_s > 0.1);
+      top_s = top_r;
+      if (quiet) continue;
       const double low = -1 + i * step, high = low + step;
-      glBegin(GL_QUADS);
       for (int j = 2; j < kIvivNodes; ++j) {
         const int k = bin[j];
         if (k < 0) continue;
         const IvivNode &node = tree[j];
         const double c0 = rw[k] * sw[k];
+        if (bounded && !(c0 > 0.1)) continue;
         const int ka = node.node_a >= 0 ? bin[node.node_a] : -1;
         const int kb = node.node_b >= 0 ? bin[node.node_b] : -1;
         if (ka >= 0) {
           const double c = c0 * rw[ka] * sw[ka];
-          if (c > 0.1) wall(node.base_a, node.apex, low, high, c);
+          if (c > 0.1) wall(open, node.base_a, node.apex, low, high, c);
         }
         if (kb >= 0) {
           const double c = c0 * rw[kb] * sw[kb];
-          if (c > 0.1) wall(node.apex, node.base_b, low, high, c);
+          if (c > 0.1) wall(open, node.apex, node.base_b, low, high, c);
         }
       }
-      glEnd();
     }
+    if (open) glEnd();
   }
   glPopMatrix();
 }

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils x11-apps xdotool imagemagick mesa-utils libgl1-mesa-dri
   sox
+  dpkg-dev file lintian man-db groff-base
 )
 missing=()
 for p in "${packages[@]}"; do
