@@ -191,6 +191,13 @@ TEST(AnalysisLive, ChordIntoC5AndIvivLogsThenReconstructFromTheCodebook) {
   ASSERT_TRUE(testkit::write_wav(dir + "/chord.wav", chord(44100 * 10, 10)));
   Yelm y;
   ASSERT_TRUE(y.start(dir));
+  // Frames must be drawn while the short play lasts: the window first.
+  Window w = 0;
+  for (int t = 0; t < 600 && !w; ++t) {
+    w = find_window(dpy, DefaultRootWindow(dpy), y.pid);
+    if (!w) y.pump(50);
+  }
+  ASSERT_NE(w, 0u) << y.text;
   y.send("set resample 10\nset :0 style spiral\nset :2 style c5\nset :3 style iviv\n"
          "analyse :0 spiral.log\nanalyse :2 c5.log\nanalyse :3 iviv.log\nplot chord.wav\n");
   ASSERT_TRUE(y.wait_for("\a", 60000)) << y.text;  // the file has ended and its stream stopped
@@ -283,8 +290,6 @@ TEST(AnalysisLive, ChordIntoC5AndIvivLogsThenReconstructFromTheCodebook) {
   EXPECT_EQ(atoi(buf), frames) << buf;
 
   // The close button closes the logs still open.
-  Window w = find_window(dpy, DefaultRootWindow(dpy), y.pid);
-  ASSERT_NE(w, 0u);
   const size_t before = y.text.size();
   send_close(dpy, w);
   ASSERT_TRUE(y.wait_exit(10000)) << y.text.substr(before);
