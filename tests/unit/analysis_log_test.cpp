@@ -68,39 +68,27 @@ TEST(SemitoneScore, MatchesTheCombEvaluatedDirectly) {
   EXPECT_EQ(semitone_score(row.data(), 11, 10, 1), 0.0);
 }
 
-TEST_F(Log, LinesHaveTheirFormatsAndRisingTimes) {
-  EXPECT_EQ(start("a.log", 2),
-            "analysis for display :2\nANALYSIS ONLY FOR C5 and IVIV\nstarting analysis and log to '" + dir +
-                "/a.log'\n");
-  EXPECT_TRUE(log.wants_lines());
+// Shapes and times of whole runs are checked end to end; here, what the
+// writers do with and without a file.
+TEST_F(Log, EachLineIsInTheFileAtOnceAndNoneAfterTheStop) {
+  start("a.log");
   std::vector<double> row(256, 3.0);
   log_c5_frame(log, row.data(), 5, 10, 1.0);
   log_iviv_pair(log, 7, 5, 0.25, 1.5, 1.5, 1.0);
-  log_c5_frame(log, row.data(), 5, 10, 1.0);
-  EXPECT_EQ(log.lines.load(), 3);
-  // Each line is in the file as soon as it is written.
+  EXPECT_EQ(log.lines.load(), 2);
   std::vector<std::string> l = lines_of(testkit::read_file(dir + "/a.log"));
-  ASSERT_EQ(l.size(), 3u);
-  double t0, t1, t2, s0, s2;
+  ASSERT_EQ(l.size(), 2u);
   char score[32];
   snprintf(score, sizeof score, "%f", semitone_score(row.data(), 5, 10, 1.0));
-  ASSERT_EQ(sscanf(l[0].c_str(), "%lf %lf", &t0, &s0), 2);
   EXPECT_EQ(l[0].substr(l[0].find(' ') + 1), score);
-  ASSERT_EQ(sscanf(l[1].c_str(), "%lf", &t1), 1);
   EXPECT_EQ(l[1].substr(l[1].find(' ') + 1), "7 5 0.250000 1.500000 1.500000 1.000000");
-  ASSERT_EQ(sscanf(l[2].c_str(), "%lf %lf", &t2, &s2), 2);
-  EXPECT_EQ(l[0].size(), l[0].find(' ') + 1 + strlen(score));
-  EXPECT_GE(t0, 0);
-  EXPECT_LT(t0, 5);
-  EXPECT_LE(t0, t1);
-  EXPECT_LE(t1, t2);
 
   testing::internal::CaptureStdout();
   stop_analysis_log(log);
   stop_analysis_log(log);  // nothing open: nothing said
   EXPECT_EQ(testing::internal::GetCapturedStdout(), " +analysis done.\n");
   log_c5_frame(log, row.data(), 5, 10, 1.0);
-  EXPECT_EQ(lines_of(testkit::read_file(dir + "/a.log")).size(), 3u);
+  EXPECT_EQ(lines_of(testkit::read_file(dir + "/a.log")).size(), 2u);
 }
 
 TEST_F(Log, StopsAtTheLineLimitAndCountsAfreshAfterANewStart) {
