@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/command_line.h"
 #include "console/console.h"
 #include "display/graphs.h"
 #include "harmonic/harmonic.h"
@@ -63,7 +64,9 @@ void run_console() {
   }
 }
 
-int main(int, char **) {
+int main(int argc, char **argv) {
+  const int early = handle_command_line(argc, argv, kVersion);
+  if (early >= 0) return early;
   // The GUI thread talks to X; older libX11 needs this before any other call.
   XInitThreads();
   // Every graph type, by the folder that brings it; before any settings are

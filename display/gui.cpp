@@ -16,6 +16,7 @@
 
 #include "display/analyser.h"
 #include "display/graphs.h"
+#include "display/snapshot.h"
 #include "display/text.h"
 #include "display/viewport.h"
 
@@ -138,6 +139,7 @@ void display_frame() {
       drawn = true;
     }
     if (!drawn) draw_idle_screen(m);
+    snapshot_if_asked();
     glutSwapBuffers();
     static bool exit_guard = false;
     if (!exit_guard) {
@@ -294,6 +296,7 @@ void *gui_thread_main(void *window_id) {
   mark_window_pid();
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
+  glutKeyboardFunc(window_key);
   glScalef(0.9f, 0.9f, 0.9f);
   viewport_init();
   report_gl_error();
