@@ -13,24 +13,12 @@
 #include "transforms/fold.h"
 #include "transforms/reconstruct.h"
 
-namespace {
-
-// Rows whose feature is not built yet answer plainly and keep the console going.
-int not_available(char *line) {
-  char word[32] = {};
-  sscanf(line, "%31s", word);
-  printf("%s: not available yet in this build\n", word);
-  return 0;
-}
-
-}  // namespace
-
 const CommandEntry kCommandTable[] = {
     {"set", set_command, "set global or display specific options", "enter 'set KNOWN' for an overview"},
     {"plot", plot_command, "capture audio from file(1) or soundcard(2)",
      "for (1) 'plot <filename.wav>' or 'plot' for (2)"},
     {"mute", mute_command, "stop audio acquisition now", nullptr},
-    {"analyse", not_available, "start(1) or stop(2) analysis",
+    {"analyse", analyse_command, "start(1) or stop(2) analysis",
      "for (1) 'analyse :display <filename>' or 'analyse' for (2)"},
     {"history", history_command, "list previous commands", nullptr},
     {"reconstruct", reconstruct_command, "reconstruct <outfile> <infile> <iviv>",

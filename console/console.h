@@ -25,6 +25,7 @@ int history_command(char *line);
 int help_command(char *line);
 int exit_command(char *line);
 int set_command(char *line);
+int analyse_command(char *line);
 
 void exit_notice();
 extern pthread_t gui_thread;

@@ -61,6 +61,10 @@ graphs_t::~graphs_t() {
     // Still busy (a long frame): leave the feed and analysers to process exit.
     return;
   }
+  // Every way out of the process passes here (the close button, end of
+  // input, a lost GL context, exit): no log is left open. Lines are flushed
+  // one by one, so this only closes.
+  close_logs();
   for (int i = 0; i < kDisplays; ++i) release_work(i);
   for (Analyser *&a : analysers) {
     delete a;
@@ -208,7 +212,18 @@ void graphs_t::configure(const char *input) {
   feed->start();
 }
 
-void graphs_t::shutdown() { feed->stop(); }
+void graphs_t::shutdown() {
+  feed->stop();
+  close_logs();
+}
+
+void graphs_t::close_logs() {
+  for (AnalysisLog &log : logs) stop_analysis_log(log);
+}
+
+bool graphs_t::acquiring() const {
+  return feed && feed->stream.load(std::memory_order_acquire) && feed->state.load() == kFeedRunning;
+}
 
 int plot_command(char *line) {
   {

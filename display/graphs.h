@@ -6,11 +6,11 @@
 
 #include <atomic>
 
+#include "analysis/analysis_log.h"
 #include "audio/feed.h"
 #include "display/transform_state.h"
 
 struct Analyser;
-struct AnalysisLog;
 struct IfsNode;  // the ifs display's node record (harmonic/)
 
 // What the idle step computes for a slot of a graph type.
@@ -51,8 +51,9 @@ struct DisplaySlot {
 
 struct graphs_t;
 
-// Draws one slot; the analyser is null only for graph types of feed kind 0,
-// the log is null until analysis logging exists. Called with GuiMutex held.
+// Draws one slot; the analyser is null only for graph types of feed kind 0.
+// The log is the slot's own; types that measure write to it. Called with
+// GuiMutex held.
 typedef void (*Renderer)(graphs_t &manager, int slot_index, Analyser *analyser, DisplaySlot &slot,
                          AnalysisLog *log);
 
@@ -94,7 +95,7 @@ struct graphs_t {
   std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
   pthread_t gui_thread_id{};        // valid once gui_running is set
-  AnalysisLog *logs[kDisplays] = {};
+  AnalysisLog logs[kDisplays];     // one per slot
 
   graphs_t();
   ~graphs_t();
@@ -117,6 +118,11 @@ struct graphs_t {
   void print_displays();
   // Stops the input stream and closes the analysis logs.
   void shutdown();
+  // Closes the four analysis logs (each under its own mutex only).
+  void close_logs();
+  // The input stream is open and running: the renderers' condition for
+  // writing to a log.
+  bool acquiring() const;
 };
 
 extern graphs_t g_graphs;

@@ -150,14 +150,15 @@ void draw_c5(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot,
   draw_time_axis(x, y, an->time_span);
 
   const int o = static_cast<int>(floor(slot.tuning_bin));
+  // Row 0's octave goes to the log once per drawn frame. The slot's half of
+  // a row holds bins 0..half-1: the octave's top is cut there, not read from
+  // the other half.
+  if (log && log->wants_lines() && manager.acquiring())
+    log_c5_frame(*log, an->history + h, o, 2 * o < half - 1 ? 2 * o : half - 1, slot.scale);
   // Without a tuning bin there is no octave to wrap onto a turn.
   if (o >= 1) {
     const int e = 2 * o < half ? 2 * o : half;
     const double s = kTurn / o, step = 2.0 / an->rows, gain = 0.2 * slot.scale;
-    // Row 0's measurements go to the slot's analysis log here, once logging
-    // exists (it takes row 0 from element h, o, e and the scale).
-    (void)log;
-    (void)manager;
     for (int j = 1; j < an->rows; ++j) {
       const double *older = an->history + static_cast<size_t>(j - 1) * n + h;
       const double *newer = an->history + static_cast<size_t>(j) * n + h;

@@ -85,24 +85,17 @@ void wall(bool &open, const float *from, const float *to, double low, double hig
 // bin[j] < 0 marks a node outside the spectrum; row is history row 1 at the
 // slot's half.
 void log_row_one(graphs_t &manager, AnalysisLog *log, const IvivNode *tree, const int *bin, const double *row) {
-  // The frame's checks belong here, once: the log has a file, is below its
-  // line limit, and the acquisition runs (manager.feed).
-  (void)manager;
+  if (!log || !log->wants_lines() || !manager.acquiring()) return;
   for (int j = 2; j < kIvivNodes; ++j) {
     if (bin[j] < 0) continue;
     const IvivNode &node = tree[j];
     const int partners[2] = {node.node_a, node.node_b};
     for (int partner : partners) {
       if (partner < 0 || bin[partner] < 0) continue;
+      // The limit may be reached within the frame.
+      if (!log->wants_lines()) return;
       const int k = bin[j], kp = bin[partner];
-      const double magnitude = row[k], partner_magnitude = row[kp];
-      const float ratio = node.ratio, partner_ratio = tree[partner].ratio;
-      // analysis log: one line per side here
-      (void)log;
-      (void)magnitude;
-      (void)partner_magnitude;
-      (void)ratio;
-      (void)partner_ratio;
+      log_iviv_pair(*log, k, kp, row[k], row[kp], node.ratio, tree[partner].ratio);
     }
   }
 }
@@ -180,7 +173,7 @@ void draw_iviv(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slo
       const double *row = an->history + static_cast<size_t>(i) * n + offset;
       const double *rw = presence[i & 1], *sw = presence[(i - 1) & 1];
       const double top_r = measure(presence[i & 1], row);
-      if (i == 1 && log) log_row_one(manager, log, tree, bin, row);
+      if (i == 1) log_row_one(manager, log, tree, bin, row);
       const bool quiet = bounded && !(top_r * top_s > 0.1);
       top_s = top_r;
       if (quiet) continue;

@@ -190,7 +190,7 @@ TEST_F(Frame, TransformTypeDrawsWithoutAnalyserThroughTheTable) {
   EXPECT_EQ(g_call.count, 1);
   EXPECT_EQ(g_call.slot, 3);
   EXPECT_EQ(g_call.analyser, nullptr);
-  EXPECT_EQ(g_call.log, nullptr);
+  EXPECT_EQ(g_call.log, &g_graphs.logs[3]);  // the slot's own log
   EXPECT_TRUE(c.lines.empty()) << "idle screen drawn beside a visible slot";
 }
 

@@ -391,12 +391,13 @@ TEST_F(Window_, CloseButtonEndsTheProgramWithItsNotice) {
   Window w = wait_window(dpy, y.pid, 10000);
   ASSERT_NE(w, 0u);
   ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+  y.send("analyse :1 c5.log");  // a log still open at the close
   y.send("plot " + demo_wav());
   ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
   y.pump(500);
   send_close(dpy, w);
   ASSERT_TRUE(y.wait_exit(10000)) << y.text;
-  EXPECT_NE(y.text.find("\n\nExit via close button... "), std::string::npos) << y.text;
+  EXPECT_NE(y.text.find("\n\nExit via close button...  +analysis done.\n"), std::string::npos) << y.text;
   EXPECT_EQ(y.status, 0) << y.text;
 }
 

@@ -1,0 +1,56 @@
+// Per-slot analysis logs: text files of what the c5 and iviv displays measure,
+// one line per measurement, while audio is acquired.
+//
+// Threads: the console starts and stops logs, the GUI thread writes lines from
+// inside a frame (GuiMutex held), so GuiMutex always comes first. `file` is
+// guarded by the log's own mutex; it is atomic only so that a renderer can
+// peek at it before taking the mutex. `lines` is reset by the console and
+// counted by the GUI thread.
+#pragma once
+
+#include <pthread.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdio>
+
+// A log stops by itself after this many lines.
+constexpr int kMaxLogLines = 50000;
+
+struct AnalysisLog {
+  std::atomic<FILE *> file{nullptr};  // changed only under `mutex`
+  std::atomic<int> lines{0};          // lines in the current file
+  pthread_mutex_t mutex;
+  long start_sec = 0, start_usec = 0;  // wall clock at the start; under `mutex`
+
+  // No destructor on purpose: a log lives as long as the process, and a GUI
+  // thread still in a frame at exit may hold its mutex.
+  AnalysisLog() { pthread_mutex_init(&mutex, nullptr); }
+  AnalysisLog(const AnalysisLog &) = delete;
+  AnalysisLog &operator=(const AnalysisLog &) = delete;
+
+  // The caller's cheap check before a writer: a file is open and the line
+  // limit not reached. (The caller also checks that acquisition runs.)
+  bool wants_lines() const {
+    return file.load(std::memory_order_acquire) && lines.load(std::memory_order_relaxed) < kMaxLogLines;
+  }
+  // True when the open file (if any) is the file st describes.
+  bool writes_to(dev_t dev, ino_t ino);
+};
+
+// Closes the slot's current file, then opens `name` for writing (truncated),
+// and starts the clock and the count. An unopenable name leaves the log
+// without a file ("log file not valid.").
+void start_analysis_log(AnalysisLog &log, int slot, const char *name);
+// Closes the file, if one is open (" +analysis done.").
+void stop_analysis_log(AnalysisLog &log);
+
+// How much of the row's energy between bins first and last (inclusive) sits
+// on the twelve-semitone grid of the octave, with the c5 amplitude mapping.
+double semitone_score(const double *row, int first, int last, double scale);
+
+// One c5 line: time and the row's semitone score.
+void log_c5_frame(AnalysisLog &log, const double *row, int first, int last, double scale);
+// One iviv line: time, the two bins, their magnitudes and their ratios.
+void log_iviv_pair(AnalysisLog &log, int bin, int partner_bin, double magnitude, double partner_magnitude,
+                   double ratio, double partner_ratio);
