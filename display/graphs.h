@@ -117,6 +117,8 @@ struct graphs_t {
   void print_displays();
   // Stops the input stream and closes the analysis logs.
   void shutdown();
+  // Tears a live transform down (through live.stop_hook) under GuiMutex.
+  void stop_live();
 };
 
 extern graphs_t g_graphs;
@@ -133,6 +135,15 @@ class GuiLock {
  private:
   graphs_t &manager_;
 };
+
+// The one way out of the program, taken by `exit`, end of input, the
+// window's close button and a signal, on whichever thread meets them:
+//   1. stop the live transform (graphs_t::stop_live);
+//   2. stop the input and 3. close the analysis logs (graphs_t::shutdown);
+//   4. park the GUI thread (quiet_gui; nothing to wait for on that thread);
+//   5. end: farewell (may be null) is printed, then exit(status).
+// The first caller runs it; a later one (another thread) only waits for it.
+[[noreturn]] void leave_program(int status, const char *farewell);
 
 // Program-wide GUI-side state.
 struct AppState {

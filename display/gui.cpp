@@ -141,8 +141,9 @@ void display_frame() {
     glutSwapBuffers();
     static bool exit_guard = false;
     if (!exit_guard) {
-      // For any exit() not preceded by quiet_gui(): registered after freeglut
-      // and the GL driver have set up (their exit handlers run after it).
+      // For an exit() that does not come through leave_program (the
+      // toolkit's own fatal errors): registered after freeglut and the GL
+      // driver have set up, so it runs before their exit handlers.
       exit_guard = true;
       atexit(quiet_gui);
     }
@@ -154,9 +155,8 @@ void display_frame() {
   }
   if (broken) {
     // A second pending error: the GL context is gone. Out of the lock, so the
-    // exit handlers can take it.
-    fflush(stdout);
-    exit(0);
+    // way out can take it.
+    leave_program(0, nullptr);
   }
 }
 
@@ -243,6 +243,13 @@ void quiet_gui() {
   for (int n = 0; n < 400 && m.gui_running.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
 }
 
+namespace {
+
+// The window's close button: the program's way out, on this thread.
+void close_button() { leave_program(0, nullptr); }
+
+}  // namespace
+
 void *gui_thread_main(void *window_id) {
   // Nobody joins this thread: the process ends while it runs.
   pthread_detach(pthread_self());
@@ -292,6 +299,7 @@ void *gui_thread_main(void *window_id) {
   int id = glutCreateWindow("yelm >- DOV Audio Viewer");
   *static_cast<int *>(window_id) = id;
   mark_window_pid();
+  glutCloseFunc(close_button);
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glScalef(0.9f, 0.9f, 0.9f);

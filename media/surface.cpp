@@ -166,7 +166,7 @@ void Surface::release() {
   wall = nullptr;
 }
 
-void SurfaceField::load(const char *path, TransformState *v) {
+bool SurfaceField::load(const char *path, TransformState *v) {
   release();
   for (int i = 0; i < kMaxSurfaces; ++i) surfaces[i] = Surface();
   count = 0;
@@ -232,6 +232,7 @@ void SurfaceField::load(const char *path, TransformState *v) {
     }
     view->slot_count = count;
   }
+  return f != nullptr;
 }
 
 void SurfaceField::print() const {
