@@ -245,8 +245,11 @@ void quiet_gui() {
 
 namespace {
 
-// The window's close button: the program's way out, on this thread.
-void close_button() { leave_program(0, nullptr); }
+// The window's close button: the program's way out, on this thread. The
+// toolkit also calls it for the window it destroys while the process ends.
+void close_button() {
+  if (!g_graphs.stopping) leave_program(0, nullptr);
+}
 
 }  // namespace
 
