@@ -37,19 +37,28 @@ void square(float grey) {
   glEnd();
 }
 
-// One vertex of a surface strip: a wall or a missing cell is black at the
-// depth of the vertex before it.
-void surface_vertex(double x, double y, const double *cells, const unsigned char *walls, int k, bool present,
-                    double scale, double &depth) {
-  if (!present || (walls && walls[k])) {
+// One vertex of a surface strip at level a; a wall or a missing cell (a < 0)
+// is black at the depth of the vertex before it.
+void surface_vertex(double x, double y, double a, double &depth) {
+  if (a < 0) {
     glColor3f(0, 0, 0);
   } else {
-    const double v = cells[k];
-    const double a = level(scale, v * v);
     heat(a);
     depth = -0.3 * a;
   }
   glVertex3d(x, y, depth);
+}
+
+// Each row's levels serve as the lower edge of one strip and the upper edge
+// of the next: kept here for surfaces up to this width, so each cell's level
+// is computed once per frame.
+constexpr int kRowCache = 1024;
+double g_row_levels[kRowCache];
+
+double cell_level(const double *cells, const unsigned char *walls, int k, double scale) {
+  if (walls && walls[k]) return -1;
+  const double v = cells[k];
+  return level(scale, v * v);
 }
 
 void draw_surface(const TransformState &view, int i, double scale) {
@@ -57,14 +66,18 @@ void draw_surface(const TransformState &view, int i, double scale) {
   const double *cells = static_cast<const double *>(view.display[i]);
   const unsigned char *walls = static_cast<const unsigned char *>(view.aux[i]);
   const double s = 2.0 / w;
+  const bool cached = w <= kRowCache;
   double depth = 0;
   for (int y = 0; y < h; ++y) {
     glBegin(GL_TRIANGLE_STRIP);
     for (int x = 0; x < w; ++x) {
       const int k = y * w + x;
       const double px = -1 + x * s;
-      surface_vertex(px, -1 + y * s, cells, walls, k, true, scale, depth);
-      surface_vertex(px, -1 + (y + 1) * s, cells, walls, k + w, y + 1 < h, scale, depth);
+      const double upper = cached && y > 0 ? g_row_levels[x] : cell_level(cells, walls, k, scale);
+      const double lower = y + 1 < h ? cell_level(cells, walls, k + w, scale) : -1;
+      if (cached) g_row_levels[x] = lower;
+      surface_vertex(px, -1 + y * s, upper, depth);
+      surface_vertex(px, -1 + (y + 1) * s, lower, depth);
     }
     glEnd();
   }
