@@ -79,9 +79,10 @@ void analyse_slots(graphs_t &m) {
 void idle_step() {
   graphs_t &m = g_graphs;
   if (m.stopping) {
-    // The process is ending. Park here for good: once the exit handlers
-    // finalise freeglut, any further GLUT call from this thread would end in
-    // a second, concurrent exit. The manager's teardown waits for this flag.
+    // The process is ending (leave_program, step 4). Park here for good:
+    // once the exit handlers finalise freeglut, any further GLUT call from
+    // this thread would end in a second, concurrent exit. quiet_gui and the
+    // manager's teardown wait for this flag.
     m.gui_running.store(0, std::memory_order_release);
     if (m.has_window.load(std::memory_order_acquire))
       for (;;) pause();
@@ -90,8 +91,9 @@ void idle_step() {
   // Without GuiMutex: stop() sleeps while the callback winds down.
   if (m.feed->state.load() == kFeedEnded) m.feed->stop_if_ended();
 
-  const bool live = live_active(m.live);
-  if (!live && !input_running(m.feed)) usleep(kQuietPauseUs);
+  // A live transform steps only while its capture runs; its fields are
+  // read under GuiMutex alone.
+  if (!input_running(m.feed)) usleep(kQuietPauseUs);
 
   int now = static_cast<int>(clock());
   if (now == g_app.idle_clock) return;
@@ -218,7 +220,7 @@ void run_headless() {
   graphs_t &m = g_graphs;
   while (!m.stopping) {
     idle_step();
-    if (live_active(m.live) || input_running(m.feed)) usleep(kHeadlessPauseUs);
+    if (input_running(m.feed)) usleep(kHeadlessPauseUs);
   }
 }
 

@@ -30,7 +30,8 @@
 #include "tests/support/testkit.h"
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' own allocator (their header is not always installed).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 size_t allocated_bytes() { return __sanitizer_get_current_allocated_bytes(); }
 #else
 size_t allocated_bytes() { return mallinfo2().uordblks; }
