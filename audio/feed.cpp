@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "audio/devices.h"
+#include "audio/quiet.h"
 #include "options/options.h"
 
 namespace {
@@ -37,6 +39,32 @@ int checked_ring(int ring, const char *side) {
   if (ring >= 0 && ring < kRings) return ring;
   printf("*** warning: listen %s ring %d is not 0..3 (using 0)\n", side, ring);
   return 0;
+}
+
+// A device name option, without surrounding blanks; empty when unset.
+void read_device_option(const char *key, char *out, int capacity) {
+  const char *v = g_options.get_text(-1, key, false, "");
+  while (*v == ' ' || *v == '\t') ++v;
+  int n = static_cast<int>(strlen(v));
+  while (n > 0 && (v[n - 1] == ' ' || v[n - 1] == '\t' || v[n - 1] == '\r')) --n;
+  if (n > capacity) n = capacity;
+  memcpy(out, v, n);
+  out[n] = 0;
+}
+
+// The same stream Pa_OpenDefaultStream opens, on the chosen devices.
+PaError open_stream(PaStream **s, int in_device, int out_device, int rate, DataFeed *feed) {
+  if (in_device < 0 || out_device < 0) return paDeviceUnavailable;
+  PaStreamParameters in{}, out{};
+  in.device = in_device;
+  in.channelCount = 2;
+  in.sampleFormat = paFloat32;
+  in.suggestedLatency = Pa_GetDeviceInfo(in_device)->defaultLowInputLatency;
+  out.device = out_device;
+  out.channelCount = 2;
+  out.sampleFormat = paFloat32;
+  out.suggestedLatency = Pa_GetDeviceInfo(out_device)->defaultLowOutputLatency;
+  return Pa_OpenStream(s, &in, &out, rate, kFramesPerBuffer, paNoFlag, pa_callback, feed);
 }
 
 }  // namespace
@@ -101,6 +129,9 @@ void DataFeed::reset() {
 
 void DataFeed::prepare() {
   sample_rate = checked_sample_rate(g_options.get_int(-1, "samplerate", true, 44100), "samplerate");
+  read_device_option("audio.in", device_in, kDeviceNameChars);
+  read_device_option("audio.out", device_out, kDeviceNameChars);
+  audio_verbose.store(g_options.get_int(-1, "audio.verbose", false, 0) != 0);
 
   // ":L:R" picks the rings played on the left and right output.
   const char *listen = g_options.get_text(-1, "listen", true, nullptr);
@@ -209,11 +240,18 @@ int DataFeed::start() {
   printf("listening to :%d:%d\n", listen_left, listen_right);
   pthread_mutex_lock(&control);
   if (stream.load()) stop_locked();
+  QuietStderr quiet;
+  quiet.begin(audio_verbose);
   PaError err = Pa_Initialize();
   const bool initialised = err == paNoError;
   PaStream *s = nullptr;
-  if (!err)
-    err = Pa_OpenDefaultStream(&s, 2, 2, paFloat32, sample_rate, kFramesPerBuffer, pa_callback, this);
+  int in_device = -1, out_device = -1;
+  if (!err) {
+    bool listed = false;
+    in_device = choose_device(device_in, true, listed);
+    out_device = choose_device(device_out, false, listed);
+    err = open_stream(&s, in_device, out_device, sample_rate, this);
+  }
   if (!err) {
     // Running before the first callback: a callback that found the state
     // still 0 would end the stream at once.
@@ -227,13 +265,17 @@ int DataFeed::start() {
     }
   }
   if (!err) {
+    quiet.end();
     printf("\naudio device started ....\n");
+    printf("devices: in '%s', out '%s'\n", device_name(in_device), device_name(out_device));
     fflush(stdout);
     pthread_mutex_unlock(&control);
     return 0;
   }
   if (initialised) Pa_Terminate();
+  quiet.end();
   report_pa_error(err);
+  quiet.show(stderr);
   pthread_mutex_unlock(&control);
   return err;
 }
@@ -243,16 +285,20 @@ void DataFeed::stop_locked() {
   void *s = stream.load();
   if (!s) return;
   usleep(100 * 1000);  // the callback sees the state and ends the stream itself
+  QuietStderr quiet;
+  quiet.begin(audio_verbose);
   PaError err = Pa_StopStream(s);
   if (!err) err = Pa_CloseStream(s);
   // Pa_Terminate also closes a stream that would not stop or close.
   Pa_Terminate();
+  quiet.end();
   stream.store(nullptr);
   if (!err) {
     putchar(7);
     fflush(stdout);
   } else {
     report_pa_error(err);
+    quiet.show(stderr);
   }
   state.store(kFeedStopped);
 }

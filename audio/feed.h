@@ -58,6 +58,13 @@ struct DataFeed {
   double resample_factor = -1.0;
   int resample_count = 0, resample_pos = 0;
   pthread_mutex_t control;
+  // From the options at each prepare(): parts of the capture and playback
+  // device names (empty: the defaults), and whether the audio library's own
+  // text is shown as it comes rather than held back.
+  static constexpr int kDeviceNameChars = 63;
+  char device_in[kDeviceNameChars + 1] = {};
+  char device_out[kDeviceNameChars + 1] = {};
+  std::atomic<bool> audio_verbose{false};  // also read by stop() on the GUI thread
 
   DataFeed();
   ~DataFeed();

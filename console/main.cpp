@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/command_line.h"
 #include "console/console.h"
 #include "display/graphs.h"
 #include "harmonic/harmonic.h"
@@ -79,7 +80,9 @@ void *signal_main(void *) {
 
 }  // namespace
 
-int main(int, char **) {
+int main(int argc, char **argv) {
+  const int early = handle_command_line(argc, argv, kVersion);
+  if (early >= 0) return early;
   // Before any thread exists, so every later thread inherits the mask.
   sigemptyset(&g_ending_signals);
   sigaddset(&g_ending_signals, SIGINT);

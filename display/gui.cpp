@@ -16,6 +16,7 @@
 
 #include "display/analyser.h"
 #include "display/graphs.h"
+#include "display/snapshot.h"
 #include "display/text.h"
 #include "display/viewport.h"
 
@@ -140,6 +141,7 @@ void display_frame() {
       drawn = true;
     }
     if (!drawn) draw_idle_screen(m);
+    snapshot_if_asked();
     glutSwapBuffers();
     static bool exit_guard = false;
     if (!exit_guard) {
@@ -307,6 +309,7 @@ void *gui_thread_main(void *window_id) {
   glutCloseFunc(close_button);
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
+  glutKeyboardFunc(window_key);
   glScalef(0.9f, 0.9f, 0.9f);
   viewport_init();
   report_gl_error();

@@ -1,8 +1,8 @@
-// A node of the ifs display's stores; only `bin` (a spectrum bin position of
-// the picked slice) is read outside the ifs display. 16 bytes.
+// A node of the ifs display's stores: the smoothed level of a sub-triangle
+// and the spectrum bin of its note. 16 bytes.
 #pragma once
 
 struct IfsNode {
-  float a, b, c;
-  float bin;
+  double value;  // smoothed level
+  double bin;    // spectrum bin of the node's note
 };

@@ -125,7 +125,7 @@ struct LiveYelm {
 std::vector<float> read_floats(const std::string &path) {
   std::string bytes = testkit::read_file(path);
   std::vector<float> v(bytes.size() / sizeof(float));
-  memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
+  if (!v.empty()) memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
   return v;
 }
 
@@ -384,4 +384,160 @@ TEST_F(FeedLive, PlotReadsTheDisplayOptionsAndListsTheDisplays) {
             std::string::npos)
       << o;
   EXPECT_EQ(testkit::count(o, "\a"), 1);
+}
+
+namespace {
+
+// The file-backed card twice: "default" as before, and "yelmtwin" on its own
+// files ($VSND_IN2, $VSND_OUT2).
+std::string two_card_config() {
+  return testkit::read_file(kCardConfig) +
+         "pcm.yelmtwin {\n"
+         "  type asym\n"
+         "  playback.pcm { type file slave.pcm { type null } format \"raw\"\n"
+         "    file { @func getenv vars [ VSND_OUT2 ] default \"/dev/null\" } }\n"
+         "  capture.pcm { type file slave.pcm { type null } format \"raw\" file \"/dev/null\"\n"
+         "    infile { @func getenv vars [ VSND_IN2 ] default \"/dev/zero\" } }\n"
+         "}\n";
+}
+
+// Lines of text, without their ends.
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> v;
+  size_t p = 0;
+  while (p < text.size()) {
+    size_t q = text.find('\n', p);
+    if (q == std::string::npos) q = text.size();
+    v.push_back(text.substr(p, q - p));
+    p = q + 1;
+  }
+  return v;
+}
+
+// Standard error without the leak checker's closing summary (sanitizer builds).
+std::string program_stderr(const std::string &err) {
+  size_t p = err.find("-----------------------------------------------------\nSuppressions used:");
+  return p == std::string::npos ? err : err.substr(0, p);
+}
+
+const char kOwnErrorLines[] =
+    "An error occured while using the portaudio stream\nError number: -9985\n"
+    "Error message: Device unavailable\n";
+
+}  // namespace
+
+TEST_F(FeedLive, AudioInNamingNoDeviceListsThemAndPlaysOnTheDefault) {
+  const std::string config = dir + "/asound.conf";
+  ASSERT_TRUE(testkit::write_file(config, two_card_config()));
+  ASSERT_TRUE(testkit::write_wav(dir + "/tune.wav", pattern_wav(5000)));
+  auto env = card("/dev/zero", dir + "/played.raw", config);
+  env.push_back({"VSND_OUT2", dir + "/twin.raw"});
+  LiveYelm y;
+  ASSERT_TRUE(y.start(dir, env));
+  y.send("set audio.in no-such-card\nset listen :2:3\nplot tune.wav\n");
+  ASSERT_TRUE(y.wait_for("audio device started ....\n")) << y.out << y.err;
+  ASSERT_TRUE(y.wait_for("\a")) << y.out;
+  y.send("exit\n");
+  EXPECT_EQ(y.finish(), 0) << y.err;
+  const size_t warn = y.out.find(
+      "*** warning: audio.in 'no-such-card' names no capture device with 2 channels (using the default)\n"
+      "audio devices:\n");
+  ASSERT_NE(warn, std::string::npos) << y.out;
+  // Both devices, a line each with their channels, before the stream starts.
+  const size_t started = y.out.find("audio device started");
+  const std::string listing = y.out.substr(warn, started - warn);
+  EXPECT_NE(listing.find(": yelmtwin (ALSA, in 128, out 128)\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find(": default (ALSA, in 128, out 128)\n"), std::string::npos) << listing;
+  EXPECT_NE(y.out.find("audio device started ....\ndevices: in 'default', out 'default'\n"), std::string::npos)
+      << y.out;
+  EXPECT_EQ(program_stderr(y.err), "");
+  // Played on the default card, nothing on the other.
+  std::vector<float> rec = read_floats(dir + "/played.raw");
+  const long start = first_sound(rec);
+  ASSERT_GE(start, 0) << "nothing was played";
+  for (int t = 0; t < 4096; ++t) ASSERT_EQ(rec[2 * (start + t)], played(left_sample(t))) << t;
+  EXPECT_LT(first_sound(read_floats(dir + "/twin.raw")), 0);
+}
+
+TEST_F(FeedLive, AudioInAndOutOpenTheNamedDevice) {
+  const std::string config = dir + "/asound.conf";
+  ASSERT_TRUE(testkit::write_file(config, two_card_config()));
+  const int frames = 200000;
+  std::vector<float> in(2 * frames);
+  for (int t = 0; t < frames; ++t) {
+    in[2 * t] = (t % 900) / 2000.0f + 0.01f;
+    in[2 * t + 1] = -(t % 555) / 1000.0f - 0.01f;
+  }
+  ASSERT_TRUE(write_floats(dir + "/twin-in.raw", in));
+  auto env = card("/dev/zero", dir + "/played.raw", config);
+  env.push_back({"VSND_IN2", dir + "/twin-in.raw"});
+  env.push_back({"VSND_OUT2", dir + "/twin.raw"});
+  LiveYelm y;
+  ASSERT_TRUE(y.start(dir, env));
+  // A part of the name in another case; blanks around it do not count.
+  y.send("set audio.in TWIN\nset audio.out  YelmTwin \nset listen :0:1\nplot\n");
+  ASSERT_TRUE(y.wait_for("audio device started ....\n")) << y.out << y.err;
+  ASSERT_TRUE(wait_for_played(y, dir + "/twin.raw", 20000));
+  y.send("mute\n");
+  ASSERT_TRUE(y.wait_for("\a")) << y.out << y.err;
+  y.send("exit\n");
+  EXPECT_EQ(y.finish(), 0) << y.err;
+  EXPECT_NE(y.out.find("audio device started ....\ndevices: in 'yelmtwin', out 'yelmtwin'\n"), std::string::npos)
+      << y.out;
+  EXPECT_EQ(y.out.find("audio devices:"), std::string::npos);
+  // The named card's capture came back on the named card's playback.
+  std::vector<float> rec = read_floats(dir + "/twin.raw");
+  const long start = first_sound(rec);
+  ASSERT_GE(start, 0);
+  for (long t = 0; t < 10000; ++t) {
+    ASSERT_EQ(rec[2 * (start + t)], in[2 * t]) << t;
+    ASSERT_EQ(rec[2 * (start + t) + 1], in[2 * t + 1]) << t;
+  }
+  EXPECT_LT(first_sound(read_floats(dir + "/played.raw")), 0) << "the default card played too";
+}
+
+TEST_F(FeedLive, WithoutACardTheOwnErrorComesFirstAndTheLibrarysTextIsCut) {
+  // No card at all, and a card whose PCM ALSA cannot find (ALSA then says so).
+  const char *configs[] = {"pcm.!default { type hw card 99 }\n",
+                           "pcm.!default { type asym playback.pcm \"yelm_no_such_pcm\" "
+                           "capture.pcm \"yelm_no_such_pcm\" }\n"};
+  for (const char *text : configs) {
+    const std::string config = dir + "/asound.conf";
+    ASSERT_TRUE(testkit::write_file(config, text));
+    testkit::RunOptions opts;
+    opts.cwd = dir;
+    opts.env = card("/dev/zero", "/dev/null", config);
+    testkit::RunResult r = testkit::run_yelm("plot\nmute\nexit\n", opts);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.err.compare(0, strlen(kOwnErrorLines), kOwnErrorLines), 0) << text << r.err;
+    std::vector<std::string> rest = lines_of(program_stderr(r.err).substr(strlen(kOwnErrorLines)));
+    EXPECT_LE(rest.size(), 5u) << r.err;
+    for (const std::string &l : rest) EXPECT_EQ(l.compare(0, 4, "    "), 0) << "not indented: " << l;
+    EXPECT_EQ(r.out.find("audio device started"), std::string::npos);
+    // ALSA's own complaint is among the few lines shown, once.
+    if (strstr(text, "yelm_no_such_pcm")) {
+      EXPECT_NE(r.err.find("\n    ALSA lib "), std::string::npos) << r.err;
+      EXPECT_EQ(testkit::count(r.err, "Unknown PCM yelm_no_such_pcm\n"), 1) << r.err;
+    }
+  }
+}
+
+TEST_F(FeedLive, AudioVerboseShowsTheLibrarysTextAsItComes) {
+  const std::string config = dir + "/asound.conf";
+  ASSERT_TRUE(testkit::write_file(config, "pcm.!default { type asym playback.pcm \"yelm_no_such_pcm\" "
+                                          "capture.pcm \"yelm_no_such_pcm\" }\n"));
+  testkit::RunOptions opts;
+  opts.cwd = dir;
+  opts.env = card("/dev/zero", "/dev/null", config);
+  testkit::RunResult r = testkit::run_yelm("set audio.verbose 1\nplot\nexit\n", opts);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // ALSA's lines as it wrote them, before the error they led to, and all of them.
+  const size_t library = r.err.find("ALSA lib pcm.c:");
+  const size_t own = r.err.find(kOwnErrorLines);
+  ASSERT_NE(library, std::string::npos) << r.err;
+  ASSERT_NE(own, std::string::npos) << r.err;
+  EXPECT_LT(library, own);
+  EXPECT_TRUE(library == 0 || r.err[library - 1] == '\n') << "indented: " << r.err;
+  EXPECT_GE(testkit::count(r.err, "Unknown PCM yelm_no_such_pcm\n"), 2) << r.err;
+  EXPECT_EQ(r.err.find("held back"), std::string::npos);
 }

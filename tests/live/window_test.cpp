@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <png.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <string>
 #include <thread>
@@ -219,6 +221,39 @@ bool viewport(const std::string &text, size_t from, double &alt, double &az, dou
   return p != std::string::npos && sscanf(text.c_str() + p, "ALT:%lf AZ:%lf SCALE:%lf", &alt, &az, &scale) == 3;
 }
 
+// A PNG file as RGB rows, top first.
+struct Png {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+};
+
+bool read_png(const std::string &path, Png &p) {
+  png_image img;
+  memset(&img, 0, sizeof img);
+  img.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&img, path.c_str())) return false;
+  img.format = PNG_FORMAT_RGB;
+  p.rgb.resize(PNG_IMAGE_SIZE(img));
+  if (!png_image_finish_read(&img, nullptr, p.rgb.data(), 0, nullptr)) {
+    png_image_free(&img);
+    return false;
+  }
+  p.width = static_cast<int>(img.width);
+  p.height = static_cast<int>(img.height);
+  return true;
+}
+
+// Names after "saved picture " in text, from `from` on.
+std::vector<std::string> saved_pictures(const std::string &text, size_t from) {
+  std::vector<std::string> names;
+  const std::string mark = "saved picture ";
+  for (size_t p = text.find(mark, from); p != std::string::npos; p = text.find(mark, p + 1)) {
+    size_t start = p + mark.size();
+    names.push_back(text.substr(start, text.find(' ', start) - start));
+  }
+  return names;
+}
+
 class Window_ : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -399,6 +434,78 @@ TEST(NoDisplay, ASignalTakesTheWayOutOfARunningLiveTransform) {
     EXPECT_EQ(y.status, 0) << y.text;
     EXPECT_NE(y.text.find("exit.\n"), std::string::npos) << y.text;
   }
+}
+
+TEST_F(Window_, KeyPSavesWhatTheWindowShowsAndNeverOverwrites) {
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, true));
+  Window w = wait_window(dpy, y.pid, 10000);
+  ASSERT_NE(w, 0u) << y.text;
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+  // Files already named for this second and the next ones: the pictures
+  // must go around them.
+  std::vector<std::string> decoys;
+  const time_t now = time(nullptr);
+  for (int s = 0; s < 8; ++s) {
+    const time_t t = now + s;
+    struct tm local;
+    localtime_r(&t, &local);
+    char name[64];
+    strftime(name, sizeof name, "yelm-%Y%m%d-%H%M%S.png", &local);
+    decoys.push_back(name);
+    ASSERT_TRUE(testkit::write_file(dir + "/" + name, "decoy"));
+  }
+  // Clear of the viewers other tests leave at the origin, so the screen
+  // shows this one's top rows.
+  const std::string id = std::to_string(w);
+  xdotool("windowmove " + id + " 610 0 windowraise " + id);
+  y.pump(500);
+  const size_t from = y.text.size();
+  // Two presses at once: two pictures of the same second.
+  xdotool("key --window " + id + " p p");
+  for (int t = 0; t < 10000 && saved_pictures(y.text, from).size() < 2; t += 50) y.pump(50);
+  std::vector<std::string> names = saved_pictures(y.text, from);
+  ASSERT_EQ(names.size(), 2u) << y.text.substr(from);
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string &d : decoys) {
+    EXPECT_EQ(testkit::read_file(dir + "/" + d), "decoy") << d;
+    for (const std::string &n : names) EXPECT_NE(n, d);
+  }
+
+  XWindowAttributes a;
+  ASSERT_TRUE(XGetWindowAttributes(dpy, w, &a));
+  const int rows = a.height < 280 ? a.height : 280;
+  XImage *img = XGetImage(dpy, w, 0, 0, a.width, rows, AllPlanes, ZPixmap);
+  ASSERT_NE(img, nullptr);
+  for (const std::string &n : names) {
+    EXPECT_EQ(n.compare(0, 5, "yelm-"), 0) << n;
+    Png p;
+    ASSERT_TRUE(read_png(dir + "/" + n, p)) << n;
+    ASSERT_EQ(p.width, a.width);
+    ASSERT_EQ(p.height, a.height);
+    long lit = 0;
+    for (size_t k = 0; k < p.rgb.size(); k += 3) lit += p.rgb[k] || p.rgb[k + 1] || p.rgb[k + 2];
+    EXPECT_GT(lit, 100) << n << " is blank";
+    // Upright and the same picture the screen shows: of the pixels lit in
+    // either, nearly all agree.
+    long either = 0, agree = 0;
+    for (int yy = 0; yy < rows; ++yy)
+      for (int x = 0; x < a.width; ++x) {
+        const unsigned long px = XGetPixel(img, x, yy) & 0xffffff;
+        const unsigned char *q = &p.rgb[3 * (static_cast<size_t>(yy) * a.width + x)];
+        const unsigned long pq = (static_cast<unsigned long>(q[0]) << 16) | (q[1] << 8) | q[2];
+        if (!px && !pq) continue;
+        ++either;
+        agree += px == pq;
+      }
+    EXPECT_GT(either, 100);
+    EXPECT_GT(agree, 0.9 * either) << n << ": " << agree << " of " << either;
+  }
+  XDestroyImage(img);
+
+  y.send("exit");
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_EQ(y.status, 0);
 }
 
 TEST(NoDisplay, WarnsOnceAndTransformsStillRun) {

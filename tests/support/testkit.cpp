@@ -66,6 +66,9 @@ RunResult run_yelm(const std::string &input, const RunOptions &opts) {
   envp.push_back(nullptr);
 
   std::string bin = yelm_binary();
+  std::vector<char *> argv{const_cast<char *>(bin.c_str())};
+  for (const std::string &a : opts.args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in_pipe[0], 0);
@@ -75,8 +78,7 @@ RunResult run_yelm(const std::string &input, const RunOptions &opts) {
     close(out_pipe[0]);
     close(err_pipe[0]);
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    char *argv[] = {const_cast<char *>(bin.c_str()), nullptr};
-    execve(bin.c_str(), argv, envp.data());
+    execve(bin.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in_pipe[0]);

@@ -19,6 +19,7 @@ struct RunOptions {
   std::string cwd;                                   // empty: a fresh temporary folder
   std::vector<std::pair<std::string, std::string>> env;  // set (empty value: unset)
   int timeout_s = 120;
+  std::vector<std::string> args;  // command-line arguments after the program name
 };
 
 // Path of the yelm binary under test (YELM_BINARY, set by the build).
