@@ -47,6 +47,7 @@ Analyser::~Analyser() {
   free(w2d_scratch);
   free(w2d_row);
   free(w2d_col);
+  free(w2d_low);
 }
 
 template <class Sample>
@@ -144,20 +145,74 @@ void haar_2d(double *matrix, int stride, int size, double *row_tmp, double *col_
   }
 }
 
+namespace {
+
+// One level of the pyramid on a size x size block whose rows `row_of` gives:
+// each 2 x 2 block goes through the row step and then the column step (the
+// same sums in the same order as haar_2d). The three detail quadrants go
+// straight to their final places in `out` (stride n), the low-pass quadrant
+// to `low` (stride size/2) for the next level. Every element is read and
+// written once, along rows; haar_2d's column pass reads with a stride of a
+// whole row and misses the cache on every element.
+template <class RowOf>
+void haar_level(RowOf row_of, int size, double *out, int n, double *low) {
+  const double r = 0.70710678118654752444;
+  const int h = size / 2;
+  for (int i = 0; i < h; ++i) {
+    const double *a = row_of(2 * i), *b = row_of(2 * i + 1);
+    double *top = out + static_cast<size_t>(i) * n, *bottom = out + static_cast<size_t>(h + i) * n;
+    double *ll = low + static_cast<size_t>(i) * h;
+    for (int j = 0; j < h; ++j) {
+      const double a0 = (a[2 * j] + a[2 * j + 1]) * r, d0 = (a[2 * j] - a[2 * j + 1]) * r;
+      const double a1 = (b[2 * j] + b[2 * j + 1]) * r, d1 = (b[2 * j] - b[2 * j + 1]) * r;
+      ll[j] = (a0 + a1) * r;
+      bottom[j] = (a0 - a1) * r;
+      top[h + j] = (d0 + d1) * r;
+      bottom[h + j] = (d0 - d1) * r;
+    }
+  }
+}
+
+}  // namespace
+
 template <class Sample>
 void Analyser::w2d_step(const Sample *ring, int start, int ring_len) {
-  if (!w2d_scratch || !w2d_row || !w2d_col) return;
-  int used = rows > kHistoryRows ? kHistoryRows : rows;
-  if (used > 1) memmove(w2d_scratch + n, w2d_scratch, sizeof(double) * n * (used - 1));
+  if (!w2d_ready()) return;
+  // The spectrogram is a ring of rows: the newest moves back one row instead
+  // of 255 rows moving down.
+  w2d_newest = (w2d_newest + kHistoryRows - 1) % kHistoryRows;
   read_window(ring, start, ring_len);
   fftw_execute(plan);
-  w2d_scratch[0] = 0;
-  for (int k = 1; k < n / 2; ++k) w2d_scratch[k] = magnitude(k);
-  memcpy(history, w2d_scratch, sizeof(double) * n * used);
-  // The pyramid covers 256 rows; with fewer rows in use it would run past them.
-  int size = n / 2;
-  if (size > used) size = used;
-  haar_2d(history, n, size, w2d_row, w2d_col);
+  double *newest = w2d_scratch + static_cast<size_t>(w2d_newest) * n;
+  newest[0] = 0;
+  for (int k = 1; k < n / 2; ++k) newest[k] = magnitude(k);
+
+  const int used = rows > kHistoryRows ? kHistoryRows : rows, half = n / 2;
+  auto spectrum_row = [this](int row) { return w2d_spectrum(row); };
+  if (used != kHistoryRows || half != kHistoryRows) {
+    // Not the 256 x 256 block: copy, and the plain pyramid on what fits.
+    for (int row = 0; row < used; ++row)
+      memcpy(history + static_cast<size_t>(row) * n, spectrum_row(row), sizeof(double) * half);
+    haar_2d(history, n, half > used ? used : half, w2d_row, w2d_col);
+    return;
+  }
+  // The copy of the spectrogram into the history is the pyramid's first
+  // level: the spectrum rows go through it on their way. The low-pass blocks
+  // pass between the two halves of w2d_low; columns past n/2 of the history
+  // hold no spectrum (alloc_w2d cleared them).
+  double *low = w2d_low, *next = w2d_low + kW2dLowFirst;
+  haar_level(spectrum_row, half, history, n, low);
+  for (int size = half / 2; size > 1; size /= 2) {
+    haar_level([low, size](int row) { return low + static_cast<size_t>(row) * size; }, size, history, n, next);
+    double *t = low;
+    low = next;
+    next = t;
+  }
+  history[0] = low[0];
+}
+
+const double *Analyser::w2d_spectrum(int row) const {
+  return w2d_scratch + static_cast<size_t>((w2d_newest + row) % kHistoryRows) * n;
 }
 
 void Analyser::update_time_span(double t) {
@@ -175,7 +230,11 @@ bool Analyser::alloc_w2d() {
   if (!w2d_scratch) w2d_scratch = static_cast<double *>(calloc(static_cast<size_t>(kHistoryRows) * n, sizeof(double)));
   if (!w2d_row) w2d_row = static_cast<double *>(calloc(side, sizeof(double)));
   if (!w2d_col) w2d_col = static_cast<double *>(calloc(side, sizeof(double)));
-  return w2d_scratch && w2d_row && w2d_col;
+  if (!w2d_low) w2d_low = static_cast<double *>(calloc(kW2dLowFirst + kW2dLowFirst / 4, sizeof(double)));
+  // The w2d step writes only the first n/2 columns of each row; the rest are
+  // the spectrogram's empty columns, zero (another type may have left data).
+  for (int r = 0; r < kHistoryRows; ++r) memset(history + static_cast<size_t>(r) * n + n / 2, 0, sizeof(double) * (n - n / 2));
+  return w2d_ready();
 }
 
 double Analyser::bin_frequency(double rate, int bin) const {

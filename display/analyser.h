@@ -19,8 +19,12 @@ struct Analyser {
   double *fft_in = nullptr, *fft_out = nullptr;
   double *filter_in = nullptr, *filter_out = nullptr;
   fftw_plan plan = nullptr, filter_plan = nullptr;
-  double *w2d_scratch = nullptr;  // scrolling spectrogram, 256 x n
+  double *w2d_scratch = nullptr;  // spectrogram, 256 x n, a ring of rows
+  int w2d_newest = 0;             // its newest row
   double *w2d_row = nullptr, *w2d_col = nullptr;
+  // Low-pass blocks of the pyramid's levels, 128 x 128 and 64 x 64.
+  static constexpr int kW2dLowFirst = (kHistoryRows / 2) * (kHistoryRows / 2);
+  double *w2d_low = nullptr;
 
   // Plans are made here, on the configuring thread (FFTW's planner is not
   // thread-safe). Check ok() afterwards.
@@ -47,7 +51,12 @@ struct Analyser {
   void w2d_step(const Sample *ring, int start, int ring_len);
   void update_time_span(double feed_time);
 
+  // Makes the w2d buffers that are missing (and clears the history's columns
+  // the w2d step leaves alone); true when all exist.
   bool alloc_w2d();
+  bool w2d_ready() const { return w2d_scratch && w2d_row && w2d_col && w2d_low; }
+  // Row r of the w2d spectrogram, 0 the newest (w2d buffers made).
+  const double *w2d_spectrum(int row) const;
 
   // bin -1 means n/2 (Nyquist).
   double bin_frequency(double rate, int bin) const;

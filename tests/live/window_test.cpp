@@ -1,5 +1,6 @@
 // The whole program with its window under Xvfb and the file-backed sound
-// card: drawing, the mouse, the close button, and running without a display.
+// card: drawing (the spectrum graphs; spiral, iviv, wlet and w2d), the mouse,
+// the close button, and running without a display.
 #include <gtest/gtest.h>
 // X11 after gtest: its macros (None, Bool) clash with gtest's names.
 #include <X11/Xatom.h>
@@ -12,12 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -321,6 +324,65 @@ TEST_F(Window_, PlotOfFourDisplaysDrawsAndTheMouseZooms) {
   ASSERT_TRUE(y.wait_exit(10000)) << y.text;
   EXPECT_EQ(y.status, 0) << y.text;
   EXPECT_NE(y.text.find("exit.\n"), std::string::npos);
+}
+
+// Pixels in the scene rectangle [x0, x1] x [y0, y1] (the start-up view: scale
+// 0.9, y up) that pass `keep`.
+int count_in(Display *dpy, Window w, double x0, double x1, double y0, double y1,
+             const std::function<bool(int, int, int)> &keep) {
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(dpy, w, &a) || a.height <= 0) return -1;
+  XImage *img = XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+  if (!img) return -1;
+  const double aspect = static_cast<double>(a.width) / a.height;
+  auto col = [&](double x) { return static_cast<int>((0.9 * x + aspect) / (2 * aspect) * a.width); };
+  auto row = [&](double y) { return static_cast<int>((1 - 0.9 * y) / 2 * a.height); };
+  int n = 0;
+  for (int py = std::max(0, row(y1)); py <= std::min(a.height - 1, row(y0)); ++py)
+    for (int px = std::max(0, col(x0)); px <= std::min(a.width - 1, col(x1)); ++px) {
+      unsigned long v = XGetPixel(img, px, py);
+      if (keep((v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff)) ++n;
+    }
+  XDestroyImage(img);
+  return n;
+}
+
+TEST_F(Window_, SpiralIvivWletAndW2dDrawAPlayedFile) {
+  // Placed apart on the screen (y is depth for all but w2d): the spiral on the
+  // left in front, the wlet rings behind on the right, w2d's grids reaching
+  // above the others' tops; iviv in the middle.
+  testkit::write_file(dir + "/.yelmrc",
+                      ":0 style spiral\n:0 x -0.95\n:0 y 3\n:1 style iviv\n:1 x -0.2\n:1 y 0\n"
+                      ":2 style wlet\n:2 x 0.75\n:2 y -3\n:3 style w2d\n:3 x 0.1\n:3 y 1\n");
+  Yelm y;
+  ASSERT_TRUE(y.start(dir, true));
+  Window w = wait_window(dpy, y.pid, 10000);
+  ASSERT_NE(w, 0u) << y.text;
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
+  y.send("plot " + demo_wav());
+  ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
+  EXPECT_NE(y.text.find("    3  0.10  1.00  1.00  w2d quadrant:2\n"), std::string::npos) << y.text;
+  y.pump(1500);
+
+  std::string shot = std::string(YELM_TEST_TMP) + "/window-spiral-iviv-wlet-w2d.png";
+  std::string cmd = "timeout 20 /usr/bin/import -window " + std::to_string(w) + " " + shell_quote(shot) + " >/dev/null 2>&1";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+  Picture p = look(dpy, w);
+  ASSERT_GT(p.total, 0);
+  EXPECT_GT(p.lit, p.total / 10) << "window nearly blank";
+
+  auto lit = [](int r, int g, int b) { return r + g + b > 0; };
+  auto coloured = [](int r, int g, int b) { return std::max({r, g, b}) - std::min({r, g, b}) > 30; };
+  // The spiral's ribbon (radius up to 0.2 round x -0.95).
+  EXPECT_GT(count_in(dpy, w, -1.08, -0.8, -0.95, 0.95, lit), 500) << "spiral";
+  // The wlet rings' colours (its axis and spokes are white).
+  EXPECT_GT(count_in(dpy, w, 0.4, 1.05, -0.85, -0.1, coloured), 500) << "wlet";
+  // w2d's grids above height 1.
+  EXPECT_GT(count_in(dpy, w, 0.15, 1.05, 1.02, 1.1, lit), 500) << "w2d";
+
+  y.send("exit");
+  ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+  EXPECT_EQ(y.status, 0) << y.text;
 }
 
 TEST_F(Window_, CloseButtonEndsTheProgramWithItsNotice) {

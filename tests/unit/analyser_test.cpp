@@ -260,7 +260,7 @@ TEST(AnalyserW2d, NothingWithoutBuffersThenSpectrogramPyramid) {
   // scratch rows: newest first, element 0 cleared
   for (int s = 0; s < 3; ++s) {
     std::vector<double> h = naive_r2hc(window_of(ring, 300 * (2 - s)));
-    const double *sr = a.w2d_scratch + s * kN;
+    const double *sr = a.w2d_spectrum(s);
     EXPECT_EQ(sr[0], 0);
     for (int k = 1; k < kHalf; k += 17) ASSERT_NEAR(sr[k], mag(h, k), 1e-8) << s << " " << k;
   }
@@ -269,7 +269,7 @@ TEST(AnalyserW2d, NothingWithoutBuffersThenSpectrogramPyramid) {
   double sum = 0, energy = 0, out_energy = 0;
   for (int r = 0; r < 256; ++r) {
     for (int c = 0; c < 256; ++c) {
-      double v = a.w2d_scratch[r * kN + c];
+      double v = a.w2d_spectrum(r)[c];
       sum += v;
       energy += v * v;
       out_energy += a.history[r * kN + c] * a.history[r * kN + c];
@@ -278,7 +278,30 @@ TEST(AnalyserW2d, NothingWithoutBuffersThenSpectrogramPyramid) {
   EXPECT_NEAR(a.history[0], sum / 256, 1e-9 * std::fabs(sum));
   EXPECT_NEAR(out_energy, energy, 1e-9 * energy);
   // columns past the block are a plain copy of the scratch
-  EXPECT_EQ(a.history[1 * kN + 300], a.w2d_scratch[1 * kN + 300]);
+  EXPECT_EQ(a.history[1 * kN + 300], a.w2d_spectrum(1)[300]);
+}
+
+TEST(AnalyserW2d, PyramidOfEveryStepIsTheTextbookOneBitForBit) {
+  Analyser a(kN, 256);
+  ASSERT_TRUE(a.alloc_w2d());
+  std::vector<double> ring = noise_ring(kRing, 4);
+  // Past a full turn of the spectrogram's 256 rows.
+  for (int s = 0; s < 300; ++s) {
+    a.w2d_step(ring.data(), 37 * s, kRing);
+    if (s != 0 && s != 255 && s != 299) continue;
+    // Row r of the spectrogram is the spectrum of r steps ago (none yet: zeros).
+    for (int r : {0, 1, 100, 255}) {
+      const double *row = a.w2d_spectrum(r);
+      std::vector<double> h = naive_r2hc(window_of(ring, 37 * (s - r)));
+      for (int k = 0; k < kHalf; k += 13) ASSERT_NEAR(row[k], r > s || k == 0 ? 0 : mag(h, k), 1e-8) << s << " " << r;
+    }
+    std::vector<double> want(static_cast<size_t>(kN) * 256, 0);
+    for (int r = 0; r < 256; ++r)
+      for (int k = 0; k < kHalf; ++k) want[r * kN + k] = a.w2d_spectrum(r)[k];
+    std::vector<double> rt(256), ct(256);
+    haar_2d(want.data(), kN, 256, rt.data(), ct.data());
+    for (int i = 0; i < kN * 256; ++i) ASSERT_EQ(a.history[i], want[i]) << "step " << s << " element " << i;
+  }
 }
 
 TEST(HeatColour, RampOfRedGreenBlue) {
