@@ -3,6 +3,7 @@
 #include <readline/readline.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <X11/Xlib.h>
 
 #include <cstdio>
@@ -48,10 +49,7 @@ void detach_console() {
 void run_console() {
   for (;;) {
     char *line = readline("yelm--scope$ ");
-    if (!line) {
-      quiet_gui();
-      exit(1);
-    }
+    if (!line) leave_program(1, nullptr);
     if (line[0] == 0) {
       free(line);
       continue;
@@ -64,9 +62,33 @@ void run_console() {
   }
 }
 
+namespace {
+
+// Signals that end the program; blocked in every thread but the one that
+// waits for them, so they arrive where the way out can be taken safely.
+sigset_t g_ending_signals;
+
+void *signal_main(void *) {
+  pthread_detach(pthread_self());
+  int sig = 0;
+  while (sigwait(&g_ending_signals, &sig) != 0) {
+  }
+  // readline may hold the terminal on the main thread.
+  rl_deprep_terminal();
+  leave_program(0, "exit.\n");
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
   const int early = handle_command_line(argc, argv, kVersion);
   if (early >= 0) return early;
+  // Before any thread exists, so every later thread inherits the mask.
+  sigemptyset(&g_ending_signals);
+  sigaddset(&g_ending_signals, SIGINT);
+  sigaddset(&g_ending_signals, SIGTERM);
+  sigaddset(&g_ending_signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &g_ending_signals, nullptr);
   // The GUI thread talks to X; older libX11 needs this before any other call.
   XInitThreads();
   // Every graph type, by the folder that brings it; before any settings are
@@ -80,7 +102,10 @@ int main(int argc, char **argv) {
 
   int demo = g_options.get_int(-1, "demo", false, 0);
   if (demo != 0) {
-    detach_console();
+    // Without a window there would be nothing left to end the demonstration
+    // with: the console stays, and the GUI thread's warning says why.
+    const char *why = "";
+    if (window_possible(&why)) detach_console();
     char empty[1] = {0};
     bool matched = false;
     char word[8];
@@ -96,7 +121,14 @@ int main(int argc, char **argv) {
   atexit(exit_notice);
   // readline sets up its locale on first use, and Xlib reads the locale as
   // the window opens: do readline's part before the GUI thread exists.
+  // Signals are the signal thread's, not readline's.
+  rl_catch_signals = 0;
   rl_initialize();
+  pthread_t signal_thread;
+  if (pthread_create(&signal_thread, nullptr, signal_main, nullptr) != 0) {
+    printf("*** warning: no signal thread: ctrl-c ends the program without its shutdown\n");
+    pthread_sigmask(SIG_UNBLOCK, &g_ending_signals, nullptr);
+  }
   if (pthread_create(&gui_thread, nullptr, gui_thread_main, &g_app.gui_window) != 0) {
     printf("pthread_create() error");
     return 1;
@@ -111,12 +143,5 @@ int main(int argc, char **argv) {
     for (;;) pause();
   }
   run_console();
-
-  g_graphs.shutdown();
-  g_graphs.stopping = 1;
-  usleep(300 * 1000);
-  quiet_gui();
-  printf("exit.\n");
-  fflush(stdout);
-  return 0;
+  leave_program(0, "exit.\n");
 }

@@ -225,6 +225,28 @@ bool graphs_t::acquiring() const {
   return feed && feed->stream.load(std::memory_order_acquire) && feed->state.load() == kFeedRunning;
 }
 
+void graphs_t::stop_live() {
+  GuiLock lock(*this);
+  if (live.stop_hook) live.stop_hook(&live);
+}
+
+void leave_program(int status, const char *farewell) {
+  static std::atomic<int> leaving{0};
+  graphs_t &m = g_graphs;
+  if (leaving.exchange(1)) {
+    // Someone else is ending the process; the GUI thread counts as parked.
+    if (m.gui_running.load(std::memory_order_acquire) && pthread_equal(pthread_self(), m.gui_thread_id))
+      m.gui_running.store(0, std::memory_order_release);
+    for (;;) pause();
+  }
+  m.stop_live();
+  m.shutdown();
+  quiet_gui();
+  if (farewell) printf("%s", farewell);
+  fflush(stdout);
+  exit(status);
+}
+
 int plot_command(char *line) {
   {
     GuiLock lock;
@@ -241,6 +263,6 @@ int plot_command(char *line) {
 int mute_command(char *line) {
   printf("stopping audio-capture...\n");
   g_graphs.shutdown();
-  if (g_graphs.live.stop_hook) g_graphs.live.stop_hook(&g_graphs.live);
+  g_graphs.stop_live();
   return 0;
 }

@@ -123,6 +123,8 @@ struct graphs_t {
   // The input stream is open and running: the renderers' condition for
   // writing to a log.
   bool acquiring() const;
+  // Tears a live transform down (through live.stop_hook) under GuiMutex.
+  void stop_live();
 };
 
 extern graphs_t g_graphs;
@@ -139,6 +141,15 @@ class GuiLock {
  private:
   graphs_t &manager_;
 };
+
+// The one way out of the program, taken by `exit`, end of input, the
+// window's close button and a signal, on whichever thread meets them:
+//   1. stop the live transform (graphs_t::stop_live);
+//   2. stop the input and 3. close the analysis logs (graphs_t::shutdown);
+//   4. park the GUI thread (quiet_gui; nothing to wait for on that thread);
+//   5. end: farewell (may be null) is printed, then exit(status).
+// The first caller runs it; a later one (another thread) only waits for it.
+[[noreturn]] void leave_program(int status, const char *farewell);
 
 // Program-wide GUI-side state.
 struct AppState {

@@ -80,9 +80,10 @@ void analyse_slots(graphs_t &m) {
 void idle_step() {
   graphs_t &m = g_graphs;
   if (m.stopping) {
-    // The process is ending. Park here for good: once the exit handlers
-    // finalise freeglut, any further GLUT call from this thread would end in
-    // a second, concurrent exit. The manager's teardown waits for this flag.
+    // The process is ending (leave_program, step 4). Park here for good:
+    // once the exit handlers finalise freeglut, any further GLUT call from
+    // this thread would end in a second, concurrent exit. quiet_gui and the
+    // manager's teardown wait for this flag.
     m.gui_running.store(0, std::memory_order_release);
     if (m.has_window.load(std::memory_order_acquire))
       for (;;) pause();
@@ -91,8 +92,9 @@ void idle_step() {
   // Without GuiMutex: stop() sleeps while the callback winds down.
   if (m.feed->state.load() == kFeedEnded) m.feed->stop_if_ended();
 
-  const bool live = live_active(m.live);
-  if (!live && !input_running(m.feed)) usleep(kQuietPauseUs);
+  // A live transform steps only while its capture runs; its fields are
+  // read under GuiMutex alone.
+  if (!input_running(m.feed)) usleep(kQuietPauseUs);
 
   int now = static_cast<int>(clock());
   if (now == g_app.idle_clock) return;
@@ -143,8 +145,9 @@ void display_frame() {
     glutSwapBuffers();
     static bool exit_guard = false;
     if (!exit_guard) {
-      // For any exit() not preceded by quiet_gui(): registered after freeglut
-      // and the GL driver have set up (their exit handlers run after it).
+      // For an exit() that does not come through leave_program (the
+      // toolkit's own fatal errors): registered after freeglut and the GL
+      // driver have set up, so it runs before their exit handlers.
       exit_guard = true;
       atexit(quiet_gui);
     }
@@ -156,9 +159,8 @@ void display_frame() {
   }
   if (broken) {
     // A second pending error: the GL context is gone. Out of the lock, so the
-    // exit handlers can take it.
-    fflush(stdout);
-    exit(0);
+    // way out can take it.
+    leave_program(0, nullptr);
   }
 }
 
@@ -220,7 +222,7 @@ void run_headless() {
   graphs_t &m = g_graphs;
   while (!m.stopping) {
     idle_step();
-    if (live_active(m.live) || input_running(m.feed)) usleep(kHeadlessPauseUs);
+    if (input_running(m.feed)) usleep(kHeadlessPauseUs);
   }
 }
 
@@ -244,6 +246,16 @@ void quiet_gui() {
   if (!m.gui_running.load(std::memory_order_acquire) || pthread_equal(pthread_self(), m.gui_thread_id)) return;
   for (int n = 0; n < 400 && m.gui_running.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
 }
+
+namespace {
+
+// The window's close button: the program's way out, on this thread. The
+// toolkit also calls it for the window it destroys while the process ends.
+void close_button() {
+  if (!g_graphs.stopping) leave_program(0, nullptr);
+}
+
+}  // namespace
 
 void *gui_thread_main(void *window_id) {
   // Nobody joins this thread: the process ends while it runs.
@@ -294,6 +306,7 @@ void *gui_thread_main(void *window_id) {
   int id = glutCreateWindow("yelm >- DOV Audio Viewer");
   *static_cast<int *>(window_id) = id;
   mark_window_pid();
+  glutCloseFunc(close_button);
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glutKeyboardFunc(window_key);

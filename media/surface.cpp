@@ -167,7 +167,7 @@ void Surface::release() {
   wall = nullptr;
 }
 
-void SurfaceField::load(const char *path, TransformState *v) {
+bool SurfaceField::load(const char *path, TransformState *v) {
   release();
   for (int i = 0; i < kMaxSurfaces; ++i) surfaces[i] = Surface();
   count = 0;
@@ -234,6 +234,7 @@ void SurfaceField::load(const char *path, TransformState *v) {
     }
     view->slot_count = count;
   }
+  return f != nullptr;
 }
 
 void SurfaceField::print() const {

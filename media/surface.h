@@ -57,8 +57,9 @@ struct SurfaceField {
   TransformState *view = nullptr;
 
   // Reads the description file and registers the surfaces in the view
-  // (view may be null). A file that cannot be read gives an empty field.
-  void load(const char *path, TransformState *view);
+  // (view may be null). A file that cannot be read gives an empty field
+  // and false.
+  bool load(const char *path, TransformState *view);
   void print() const;
   // One sample through all surfaces; an empty field passes it through.
   double step(double x);

@@ -10,6 +10,7 @@
 
 #include "audio/wav.h"
 #include "display/graphs.h"
+#include "media/live.h"
 #include "media/surface.h"
 #include "options/options.h"
 
@@ -22,11 +23,7 @@ constexpr int kMaxFieldPasses = 10;
 
 int field_command(char *line, int mode) {
   TransformState *view = &g_graphs.live;
-  if (live_active(*view)) {
-    printf("stopping audio-capture...\n");
-    g_graphs.shutdown();
-    if (view->stop_hook) view->stop_hook(view);
-  }
+  stop_live_for_command();
   char *pos = nullptr;
   strtok_r(line, " ", &pos);
   char *a1 = strtok_r(nullptr, " ", &pos);
@@ -52,10 +49,21 @@ int field_command(char *line, int mode) {
       return 0;
     }
   g_graphs.reread_display_options();
-  view->mode = mode;
   if (!input) {
-    printf("live surface transforms are not available yet in this build\n");
+    const double gain = g_options.get_double(-1, "s.gain", false, 1.0);
+    const int passes = g_options.get_int(-1, "s.passes", false, 1);
+    {
+      GuiLock lock;
+      snprintf(view->surface_file, sizeof view->surface_file, "%s", texts[0]);
+      view->damp = gain;
+      view->fpermu = passes;
+    }
+    start_live(mode, live_surfaces);
     return 0;
+  }
+  {
+    GuiLock lock;
+    view->mode = mode;
   }
   for (const char *t : {input, output})
     if (strlen(t) >= 50) {
@@ -74,7 +82,9 @@ int field_command(char *line, int mode) {
 int tfield(char *line) { return field_command(line, kModeTfield); }
 int mirage(char *line) { return field_command(line, kModeMirage); }
 
-int field_main(int count, char **vector, TransformState *view) {
+int field_main(int count, char **vector, TransformState *shared) {
+  TransformState spare{};
+  TransformState *view = offline_view(shared, spare);
   const char *input = count > 1 ? vector[1] : "test.wav";
   const char *output = count > 2 ? vector[2] : "out.wav";
   const char *surface_file = count > 3 ? vector[3] : "field";
@@ -89,7 +99,10 @@ int field_main(int count, char **vector, TransformState *view) {
   }
   printf("---------- reading surfaces from file \n");
   SurfaceField field;
-  field.load(surface_file, view);
+  {
+    GuiLock lock;
+    field.load(surface_file, view);
+  }
   field.print();
   if (passes < 0) {
     printf("*** warning: passes must be >=0, using 0\n");
@@ -110,10 +123,14 @@ int field_main(int count, char **vector, TransformState *view) {
   bool ok = true;
   while (ok && wav.read_block(in_block, kBlock) == kBlock) {
     if (passes == 0) memcpy(out_block, in_block, sizeof out_block);
-    for (int p = 0; p < passes; ++p) {
-      for (int i = 0; i < kBlock; ++i)
-        out_block[i] = 2 / (1 + std::exp(-4 * gain * field.step(in_block[i]))) - 1;
-      memcpy(in_block, out_block, sizeof in_block);
+    {
+      // The view may draw the field meanwhile: one block at a time under the lock.
+      GuiLock lock;
+      for (int p = 0; p < passes; ++p) {
+        for (int i = 0; i < kBlock; ++i)
+          out_block[i] = 2 / (1 + std::exp(-4 * gain * field.step(in_block[i]))) - 1;
+        memcpy(in_block, out_block, sizeof in_block);
+      }
     }
     if (!wav.write_checked(out_block, kBlock, dots)) {
       ok = false;
@@ -127,6 +144,7 @@ int field_main(int count, char **vector, TransformState *view) {
   if (ok) printf("[.]\n\n");
   fclose(in);
   wav.release();
+  GuiLock lock;
   field.release();
   return 0;
 }

@@ -1,8 +1,6 @@
 // tstring / tether: the command handler and the offline drivers.
 #include "media/tstring.h"
 
-#include <pthread.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "audio/wav.h"
 #include "display/graphs.h"
 #include "media/ether.h"
+#include "media/live.h"
 #include "media/string_medium.h"
 #include "options/options.h"
 
@@ -72,7 +71,9 @@ const char *output_path(const MediumArgs &a) { return a.output[0] == '-' ? nullp
 
 }  // namespace
 
-int tether_main(int count, char **vector, TransformState *view) {
+int tether_main(int count, char **vector, TransformState *shared) {
+  TransformState spare{};
+  TransformState *view = offline_view(shared, spare);
   const MediumArgs a = parse_args(count, vector);
   FILE *in = fopen(a.input, "rb");
   if (!in) {
@@ -106,7 +107,9 @@ int tether_main(int count, char **vector, TransformState *view) {
   return 0;
 }
 
-int tstring_main(int count, char **vector, TransformState *view) {
+int tstring_main(int count, char **vector, TransformState *shared) {
+  TransformState spare{};
+  TransformState *view = offline_view(shared, spare);
   const MediumArgs a = parse_args(count, vector);
   FILE *in = fopen(a.input, "rb");
   if (!in) {
@@ -140,11 +143,7 @@ int tstring_main(int count, char **vector, TransformState *view) {
 
 int tstring(char *line) {
   TransformState *view = &g_graphs.live;
-  if (live_active(*view)) {
-    printf("stopping audio-capture...\n");
-    g_graphs.shutdown();
-    if (view->stop_hook) view->stop_hook(view);
-  }
+  stop_live_for_command();
   char *pos = nullptr;
   char *word = strtok_r(line, " ", &pos);
   char *a1 = strtok_r(nullptr, " ", &pos);
@@ -153,7 +152,24 @@ int tstring(char *line) {
   if (!a1) printf(" output  .wav file  missing\n");
   if (!a2) printf(" no output, only transform buffer.\n");
   if (!a1) {
-    printf("live transforms are not available yet in this build\n");
+    const double scale = g_options.get_double(-1, "e.scale", false, 1.0);
+    const double alpha = g_options.get_double(-1, "e.alpha", false, 0.75);
+    const double damp = g_options.get_double(-1, "e.damp", false, 0.98);
+    const double fpermu = g_options.get_double(-1, "e.fpermu", false, 1.0);
+    const int max_octave = g_options.get_int(-1, "e.maxoct", false, 9);
+    {
+      GuiLock lock;
+      view->scale = scale;
+      view->alpha = alpha;
+      view->damp = damp;
+      view->fpermu = fpermu;
+      view->max_octave = max_octave;
+    }
+    g_graphs.reread_display_options();
+    if (plain)
+      start_live(kModeTstring, live_string);
+    else
+      start_live(kModeTether, live_ether);
     return 0;
   }
   const char *input = a2 ? a2 : a1;
@@ -178,12 +194,13 @@ int tstring(char *line) {
     vector[i + 1] = storage[i];
   }
   g_graphs.reread_display_options();
-  if (plain) {
-    view->mode = kModeTstring;
-    tstring_main(7, vector, view);
-  } else {
-    view->mode = kModeTether;
-    tether_main(7, vector, view);
+  {
+    GuiLock lock;
+    view->mode = plain ? kModeTstring : kModeTether;
   }
+  if (plain)
+    tstring_main(7, vector, view);
+  else
+    tether_main(7, vector, view);
   return 0;
 }

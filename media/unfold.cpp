@@ -16,6 +16,7 @@
 #include "audio/wav.h"
 #include "display/graphs.h"
 #include "media/ether.h"
+#include "media/live.h"
 #include "options/options.h"
 
 int unfold_option_index = 0;
@@ -186,19 +187,20 @@ int unfold(char *line) {
   if (g_options.get_int(-1, "u.debug", false, 0)) vector[n++] = const_cast<char *>("-D");
   if (g_options.get_int(-1, "u.repair", false, 0)) vector[n++] = const_cast<char *>("-R");
 
-  // A live transform would lose its registration to the ether: stop it first.
-  if (live_active(*view)) {
-    printf("stopping audio-capture...\n");
-    g_graphs.shutdown();
-    if (view->stop_hook) view->stop_hook(view);
-  }
+  // The view would show the unfold ether under a live medium: stop it first.
+  stop_live_for_command();
   g_graphs.reread_display_options();
-  view->mode = kModeUnfold;
+  {
+    GuiLock lock;
+    view->mode = kModeUnfold;
+  }
   unfold_main(n, vector, view);
   return 0;
 }
 
-int unfold_main(int count, char **vector, TransformState *view) {
+int unfold_main(int count, char **vector, TransformState *shared) {
+  TransformState spare{};
+  TransformState *view = offline_view(shared, spare);
   UnfoldParams p;
   const char *input = "test.wav";
   const char *output = "out.wav";
@@ -262,6 +264,22 @@ int unfold_main(int count, char **vector, TransformState *view) {
 
 namespace {
 
+// The ether is registered in the view, which the GUI thread draws: it is
+// made and destroyed under GuiMutex.
+struct LockedEther {
+  Ether *ether;
+  LockedEther(int max_octave, TransformState *view) {
+    GuiLock lock;
+    ether = new Ether(max_octave, view);
+  }
+  ~LockedEther() {
+    GuiLock lock;
+    delete ether;
+  }
+  LockedEther(const LockedEther &) = delete;
+  LockedEther &operator=(const LockedEther &) = delete;
+};
+
 struct UnfoldBuffers {
   double *a = nullptr, *b = nullptr, *c = nullptr, *d = nullptr;
   fftw_plan forward = nullptr, backward = nullptr;
@@ -304,11 +322,15 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
   double *A = buf.a, *B = buf.b, *C = buf.c, *D = buf.d;
 
   printf("---------- preparing medium ether\n");
-  Ether ether(p.max_octave, view);
-  ether.alpha = 0.0;
-  ether.fpermu = p.fpermu;
-  ether.damp = p.damp;
-  ether.compute_weights();
+  LockedEther owner(p.max_octave, view);
+  Ether &ether = *owner.ether;
+  {
+    GuiLock lock;
+    ether.alpha = 0.0;
+    ether.fpermu = p.fpermu;
+    ether.damp = p.damp;
+    ether.compute_weights();
+  }
   ether.report();
 
   printf("---------- reading input .wav\n");
@@ -346,11 +368,14 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
   int got;
   while ((got = wav.read_block(A, kBlock)) == kBlock) {
     const long kept_n = n;
-    if (p.repair) ether.snapshot();
-    for (int j = 0; j < kBlock; ++j) {
-      ether.set_alpha(ether.alpha + g * std::exp(-g * static_cast<double>(n)));
-      A[j] = ether.step(A[j]);
-      ++n;
+    {
+      GuiLock lock;
+      if (p.repair) ether.snapshot();
+      for (int j = 0; j < kBlock; ++j) {
+        ether.set_alpha(ether.alpha + g * std::exp(-g * static_cast<double>(n)));
+        A[j] = ether.step(A[j]);
+        ++n;
+      }
     }
     fftw_execute(buf.forward);
     decoder.measure(t, B, p.bass);
@@ -382,6 +407,7 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
     if (p.repair) {
       // Leave the ether in the state that the repaired output implies.
       n = kept_n;
+      GuiLock lock;
       ether.restore();
       for (int j = 0; j < kBlock; ++j) {
         ether.set_alpha(ether.alpha + g * std::exp(-g * static_cast<double>(n)));

@@ -95,6 +95,28 @@ TEST(Console, ExitEndsOrderlyButEndOfInputDoesNot) {
   EXPECT_EQ(b.out.find("exit."), std::string::npos);
 }
 
+TEST(Console, DemoWithoutADisplayKeepsTheConsoleWithOneWarning) {
+  testkit::RunOptions o;
+  o.cwd = testkit::make_temp_dir("console");
+  o.env = {{"DISPLAY", ""},
+           {"ALSA_CONFIG_PATH", std::string(YELM_SOURCE_DIR) + "/tests/support/asound.conf"},
+           {"VSND_IN", "/dev/zero"},
+           {"VSND_OUT", "/dev/null"}};
+  testkit::write_file(o.cwd + "/.yelmrc", "demo 2\n");
+  testkit::write_file(o.cwd + "/field", "dim 6 4\nin 1 1\n");
+  auto r = testkit::run_yelm("exit\n", o);
+  // tfield ran live before the prompt, and the console still reads commands.
+  EXPECT_NE(r.out.find("---------- reading configuration for live transform\ncrystal #0: dim(6 4)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_LT(r.out.find("audio: reset & capture from device..\n"), r.out.find(kPrompt));
+  EXPECT_EQ(testkit::count(r.out, "*** warning"), 1) << r.out;
+  EXPECT_NE(r.out.find("*** warning: no window (DISPLAY is not set)"), std::string::npos);
+  // The way out stops the running capture (its bell) before "exit.".
+  EXPECT_NE(r.out.find(kPrompt + "exit\nbyebye ... \n\n\aexit.\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 0);
+}
+
 TEST(Console, BannerComesBeforeTheFirstPrompt) {
   auto r = run("exit\n");
   size_t prompt = r.out.find(kPrompt);

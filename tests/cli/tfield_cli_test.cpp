@@ -201,12 +201,19 @@ TEST(TfieldCli, RefusesBadArguments) {
   EXPECT_FALSE(testkit::file_exists(d / "out2.wav"));
 }
 
-TEST(TfieldCli, NoArgumentsAsksForTheLiveForm) {
+TEST(TfieldCli, NoArgumentsStartsLiveAndAMissingFieldStepsNothing) {
   Dir d;
   auto r = d.run("tfield\nmirage\n");
+  // No "field" here: the engine reports, capture starts all the same, and as
+  // nothing was configured the second command has nothing to stop.
   EXPECT_EQ(testkit::count(r.out, " output  .wav file  missing\n no output, only transform buffer.\n"
-                                  "live surface transforms are not available yet in this build\n"),
-            2);
+                                  "---------- reading configuration for live transform\nerror in engine?\n"
+                                  "audio: reset & capture from device..\n"),
+            2)
+      << r.out;
+  EXPECT_EQ(testkit::count(r.err, "cannot open file field\n"), 2);
+  EXPECT_EQ(r.out.find("stopping audio-capture"), std::string::npos);
+  EXPECT_EQ(r.status, 0);
 }
 
 TEST(TfieldCli, ExampleFieldWorksInTheExamplesFolder) {

@@ -93,9 +93,13 @@ TEST(TstringCli, SilenceAndRefusals) {
   EXPECT_FALSE(testkit::file_exists(dir + "/y.wav"));
   EXPECT_NE(r.out.find("  parameter too big [aaaaaaaa"), std::string::npos);
   EXPECT_FALSE(testkit::file_exists(dir + "/z.wav"));
+  // No argument: the live ether of the current size, then capture from the card.
   EXPECT_NE(r.out.find(" output  .wav file  missing\n no output, only transform buffer.\n"
-                       "live transforms are not available yet in this build\n"),
-            std::string::npos);
+                       "---------- creating configuration for live transform\nlive string size is 4\n"
+                       "[WEATHER-REPORT  max-octave 4 #nodes(sz) 17]\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("audio: reset & capture from device..\n"), std::string::npos);
   // The console went on to the last command.
   EXPECT_NE(r.out.find("helps helpers helping"), std::string::npos);
 }

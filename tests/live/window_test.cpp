@@ -434,6 +434,71 @@ TEST_F(Window_, IdleWindowDoesNotSpinACore) {
   EXPECT_TRUE(y.wait_exit(10000));
 }
 
+// Pixels of the pure blue that heat_colour gives a medium at rest.
+int blue_pixels(Display *dpy, Window w) {
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(dpy, w, &a)) return 0;
+  XImage *img = XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+  if (!img) return 0;
+  int n = 0;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      const unsigned long px = XGetPixel(img, x, y);
+      const int r = (px >> 16) & 255, g = (px >> 8) & 255, b = px & 255;
+      if (b > 150 && r < 80 && g < 80) ++n;
+    }
+  XDestroyImage(img);
+  return n;
+}
+
+TEST_F(Window_, DemoStartsShowTheSurfacesAndTheCloseButtonEndsWithZero) {
+  // The file-backed card with silence, unless the suite chose one already.
+  setenv("ALSA_CONFIG_PATH", (std::string(YELM_SOURCE_DIR) + "/tests/support/asound.conf").c_str(), 0);
+  setenv("VSND_IN", "/dev/zero", 0);
+  setenv("VSND_OUT", "/dev/null", 0);
+  testkit::write_file(dir + "/field", testkit::read_file(std::string(YELM_SOURCE_DIR) + "/examples/field"));
+  for (int demo : {1, 2}) {
+    SCOPED_TRACE(demo == 1 ? "demo 1: mirage" : "demo 2: tfield");
+    testkit::write_file(dir + "/.yelmrc", "demo " + std::to_string(demo) + "\n:0 style transform\n:0 x 0\n:0 y 0\n");
+    Yelm y;
+    ASSERT_TRUE(y.start(dir, true));
+    Window w = wait_window(dpy, y.pid, 10000);
+    ASSERT_NE(w, 0u) << y.text;
+    int blue = 0;
+    for (int t = 0; t < 100 && blue == 0; ++t) {
+      y.pump(50);
+      blue = blue_pixels(dpy, w);
+    }
+    EXPECT_GT(blue, 0) << "no medium at rest in the window";
+    send_close(dpy, w);
+    ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+    EXPECT_EQ(y.status, 0) << y.text;
+    // Detached before the live start: the banner only, and never a prompt.
+    EXPECT_NE(y.text.find("yelm v1.9-jan-2010"), std::string::npos) << y.text;
+    EXPECT_EQ(y.text.find("yelm--scope$"), std::string::npos) << y.text;
+    EXPECT_EQ(y.text.find("crystal #0"), std::string::npos) << y.text;
+  }
+}
+
+TEST(NoDisplay, ASignalTakesTheWayOutOfARunningLiveTransform) {
+  setenv("ALSA_CONFIG_PATH", (std::string(YELM_SOURCE_DIR) + "/tests/support/asound.conf").c_str(), 0);
+  setenv("VSND_IN", "/dev/zero", 0);
+  setenv("VSND_OUT", "/dev/null", 0);
+  std::string dir = testkit::make_temp_dir("signal");
+  for (int sig : {SIGINT, SIGTERM}) {
+    Yelm y;
+    ASSERT_TRUE(y.start(dir, false));
+    ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000)) << y.text;
+    y.send("tether");
+    ASSERT_TRUE(y.wait_for("audio device started", 10000)) << y.text;
+    y.pump(200);
+    kill(y.pid, sig);
+    ASSERT_TRUE(y.wait_exit(10000)) << y.text;
+    EXPECT_EQ(y.status, 0) << y.text;
+    EXPECT_NE(y.text.find("exit.\n"), std::string::npos) << y.text;
+  }
+}
+
 TEST_F(Window_, KeyPSavesWhatTheWindowShowsAndNeverOverwrites) {
   Yelm y;
   ASSERT_TRUE(y.start(dir, true));
