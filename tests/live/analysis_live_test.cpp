@@ -25,115 +25,13 @@
 
 #include "analysis/analysis_log.h"
 #include "harmonic/iviv.h"
+#include "tests/support/live_kit.h"
 #include "tests/support/testkit.h"
 
 namespace {
 
-const char kTitle[] = "yelm >- DOV Audio Viewer";
-
-struct Yelm {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-  std::string text;
-  int status = -1;
-
-  bool start(const std::string &cwd) {
-    int pin[2], pout[2];
-    if (pipe(pin) || pipe(pout)) return false;
-    pid = fork();
-    if (pid == 0) {
-      dup2(pin[0], 0);
-      dup2(pout[1], 1);
-      dup2(pout[1], 2);
-      close(pin[1]);
-      close(pout[0]);
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      setenv("ALSA_CONFIG_PATH", (std::string(YELM_SOURCE_DIR) + "/tests/support/asound.conf").c_str(), 1);
-      setenv("VSND_IN", "/dev/zero", 1);
-      setenv("VSND_OUT", "/dev/null", 1);
-      execl(YELM_BINARY_PATH, YELM_BINARY_PATH, static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(pin[0]);
-    close(pout[1]);
-    in = pin[1];
-    out = pout[0];
-    fcntl(out, F_SETFL, O_NONBLOCK);
-    return pid > 0;
-  }
-  void send(const std::string &lines) {
-    ssize_t n = write(in, lines.data(), lines.size());
-    (void)n;
-  }
-  void pump(int ms) {
-    pollfd p{out, POLLIN, 0};
-    if (poll(&p, 1, ms) > 0) {
-      char buf[65536];
-      ssize_t n = read(out, buf, sizeof buf);
-      if (n > 0) text.append(buf, n);
-    }
-  }
-  bool wait_for(const std::string &what, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (text.find(what) == std::string::npos && std::chrono::steady_clock::now() < end) pump(50);
-    return text.find(what) != std::string::npos;
-  }
-  bool wait_exit(int ms) {
-    // By the clock: once the pipe is at its end, pump returns at once.
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      pump(50);
-      int st;
-      if (waitpid(pid, &st, WNOHANG) == pid) {
-        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        for (int i = 0; i < 5; ++i) pump(20);
-        pid = -1;
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-  ~Yelm() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (in >= 0) close(in);
-    if (out >= 0) close(out);
-  }
-};
-
-long window_pid(Display *dpy, Window w) {
-  Atom type;
-  int format;
-  unsigned long items, after;
-  unsigned char *data = nullptr;
-  long pid = -1;
-  if (XGetWindowProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format,
-                         &items, &after, &data) == Success &&
-      data && items == 1 && format == 32)
-    pid = static_cast<long>(*reinterpret_cast<unsigned long *>(data));
-  if (data) XFree(data);
-  return pid;
-}
-
-// The viewer window of process pid (tests may run side by side).
-Window find_window(Display *dpy, Window w, pid_t pid) {
-  char *name = nullptr;
-  if (XFetchName(dpy, w, &name) && name) {
-    bool match = strcmp(name, kTitle) == 0;
-    XFree(name);
-    if (match && window_pid(dpy, w) == pid) return w;
-  }
-  Window root, parent, *children = nullptr;
-  unsigned n = 0;
-  if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
-  Window found = 0;
-  for (unsigned i = 0; i < n && !found; ++i) found = find_window(dpy, children[i], pid);
-  if (children) XFree(children);
-  return found;
-}
+using livekit::find_window;
+using livekit::Yelm;
 
 std::vector<std::vector<std::string>> fields_of(const std::string &text) {
   std::vector<std::vector<std::string>> out;
@@ -177,7 +75,7 @@ TEST(AnalysisLive, ChordIntoC5AndIvivLogsThenReconstructFromTheCodebook) {
   // high as the displays are to see it.
   ASSERT_TRUE(testkit::write_wav(dir + "/chord.wav", chord(44100 * 10, 10)));
   Yelm y;
-  ASSERT_TRUE(y.start(dir));
+  ASSERT_TRUE(y.start(dir, true, true));
   // Frames must be drawn while the short play lasts: the window first.
   Window w = 0;
   for (int t = 0; t < 600 && !w; ++t) {
@@ -186,7 +84,7 @@ TEST(AnalysisLive, ChordIntoC5AndIvivLogsThenReconstructFromTheCodebook) {
   }
   ASSERT_NE(w, 0u) << y.text;
   y.send("set resample 10\nset :0 style spiral\nset :2 style c5\nset :3 style iviv\n"
-         "analyse :0 spiral.log\nanalyse :2 c5.log\nanalyse :3 iviv.log\nplot chord.wav\n");
+         "analyse :0 spiral.log\nanalyse :2 c5.log\nanalyse :3 iviv.log\nplot chord.wav");
   ASSERT_TRUE(y.wait_for("\a", 60000)) << y.text;  // the file has ended and its stream stopped
   const std::string c5_text = testkit::read_file(dir + "/c5.log");
   const std::string iviv_text = testkit::read_file(dir + "/iviv.log");
@@ -256,7 +154,7 @@ TEST(AnalysisLive, ChordIntoC5AndIvivLogsThenReconstructFromTheCodebook) {
   // line, so each line is an entry or an error.
   const int frames = static_cast<int>((last + 2) * 44100);
   ASSERT_TRUE(testkit::write_wav(dir + "/in.wav", chord(frames, 1)));
-  y.send("reconstruct out.wav in.wav iviv.log\n");
+  y.send("reconstruct out.wav in.wav iviv.log");
   ASSERT_TRUE(y.wait_for(" OUTPUT: 'out.wav'\n", 120000)) << y.text.substr(y.text.size() > 2000 ? y.text.size() - 2000 : 0);
   int entries = -1, errors = -1, accepted = -1;
   const size_t at = y.text.find(" CODEBOOK: ");
@@ -276,7 +174,7 @@ TEST(AnalysisLive, ChordIntoC5AndIvivLogsThenReconstructFromTheCodebook) {
   pclose(p);
   EXPECT_EQ(atoi(buf), frames) << buf;
 
-  y.send("exit\n");
+  y.send("exit");
   ASSERT_TRUE(y.wait_exit(10000)) << y.text.substr(y.text.size() > 2000 ? y.text.size() - 2000 : 0);
   EXPECT_EQ(y.status, 0);
   XCloseDisplay(dpy);

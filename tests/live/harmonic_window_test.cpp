@@ -21,142 +21,17 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/live_kit.h"
 #include "tests/support/testkit.h"
 
 namespace {
 
-const char kTitle[] = "yelm >- DOV Audio Viewer";
+using livekit::demo_wav;
+using livekit::look;
+using livekit::Picture;
+using livekit::Yelm;
 
-std::string demo_wav() { return std::string(YELM_SOURCE_DIR) + "/examples/demo.wav"; }
-
-struct Yelm {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-  std::string text;
-  int status = -1;
-
-  bool start(const std::string &cwd) {
-    int pin[2], pout[2];
-    if (pipe(pin) || pipe(pout)) return false;
-    pid = fork();
-    if (pid == 0) {
-      dup2(pin[0], 0);
-      dup2(pout[1], 1);
-      dup2(pout[1], 2);
-      close(pin[1]);
-      close(pout[0]);
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      const std::string card = std::string(YELM_SOURCE_DIR) + "/tests/support/asound.conf";
-      setenv("ALSA_CONFIG_PATH", card.c_str(), 1);
-      setenv("VSND_IN", "/dev/zero", 1);
-      setenv("VSND_OUT", "/dev/null", 1);
-      execl(YELM_BINARY_PATH, YELM_BINARY_PATH, static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(pin[0]);
-    close(pout[1]);
-    in = pin[1];
-    out = pout[0];
-    fcntl(out, F_SETFL, O_NONBLOCK);
-    return pid > 0;
-  }
-  void send(const std::string &line) {
-    std::string l = line + "\n";
-    ssize_t n = write(in, l.data(), l.size());
-    (void)n;
-  }
-  void pump(int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) {
-        char buf[4096];
-        ssize_t n = read(out, buf, sizeof buf);
-        if (n > 0) text.append(buf, n);
-      }
-    }
-  }
-  bool wait_for(const std::string &what, int ms, size_t from = 0) {
-    for (int t = 0; t < ms; t += 50) {
-      if (text.find(what, from) != std::string::npos) return true;
-      pump(50);
-    }
-    return text.find(what, from) != std::string::npos;
-  }
-  // The console's answer to a command: the text from what it prints first
-  // up to the end of that line.
-  std::string ask(const std::string &command, const std::string &answer) {
-    size_t from = text.size();
-    send(command);
-    if (!wait_for(answer, 5000, from)) return "";
-    size_t p = text.find(answer, from);
-    while (text.find('\n', p) == std::string::npos) pump(50);
-    return text.substr(p, text.find('\n', p) - p);
-  }
-  bool wait_exit(int ms) {
-    for (int t = 0; t < ms; t += 50) {
-      pump(50);
-      int st;
-      if (waitpid(pid, &st, WNOHANG) == pid) {
-        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        pid = -1;
-        return true;
-      }
-    }
-    return false;
-  }
-  ~Yelm() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (in >= 0) close(in);
-    if (out >= 0) close(out);
-  }
-};
-
-// The viewer window of process pid (tests may run side by side).
-Window wait_window(pid_t pid, int ms) {
-  const std::string cmd = "timeout 5 xdotool search --all --pid " + std::to_string(pid) + " --name '^" + kTitle +
-                          "$' 2>/dev/null";
-  for (int t = 0; t < ms; t += 100) {
-    FILE *p = popen(cmd.c_str(), "r");
-    unsigned long id = 0;
-    bool found = p && fscanf(p, "%lu", &id) == 1;
-    if (p) pclose(p);
-    if (found) return static_cast<Window>(id);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
-struct Picture {
-  int lit = 0, colours = 0, total = 0;
-};
-
-Picture look(Display *dpy, Window w) {
-  Picture p;
-  XWindowAttributes a;
-  if (!XGetWindowAttributes(dpy, w, &a)) return p;
-  XImage *img = XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
-  if (!img) return p;
-  std::set<unsigned long> seen;
-  for (int y = 0; y < a.height; ++y)
-    for (int x = 0; x < a.width; ++x) {
-      unsigned long px = XGetPixel(img, x, y) & 0xffffff;
-      if (px) ++p.lit;
-      if (seen.size() < 4096) seen.insert(px);
-    }
-  p.colours = static_cast<int>(seen.size());
-  p.total = a.width * a.height;
-  XDestroyImage(img);
-  return p;
-}
-
-void xdotool(const std::string &args) {
-  std::string cmd = "timeout 20 xdotool " + args + " >/dev/null 2>&1";
-  ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
-}
+void xdotool(const std::string &args) { ASSERT_TRUE(livekit::xdotool(args)) << args; }
 
 // A drag with button b from (x, y) by (dx, dy), in four motion events.
 void drag(const std::string &id, int b, int x, int y, int dx, int dy) {
@@ -194,8 +69,8 @@ class HarmonicWindow_ : public ::testing::Test {
 
 TEST_F(HarmonicWindow_, MirrorOrigamiAndIfsDrawAndTheIfsFollowsTheMouse) {
   Yelm y;
-  ASSERT_TRUE(y.start(dir));
-  Window w = wait_window(y.pid, 10000);
+  ASSERT_TRUE(y.start(dir, true, true));
+  Window w = livekit::wait_window(dpy, y.pid, 10000);
   ASSERT_NE(w, 0u) << y.text;
   ASSERT_TRUE(y.wait_for("yelm--scope$ ", 5000));
   // Other viewers may sit at the origin (tests run side by side), and what

@@ -26,197 +26,22 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/live_kit.h"
 #include "tests/support/testkit.h"
 
 namespace {
 
-const char kTitle[] = "yelm >- DOV Audio Viewer";
-
-bool have_display() {
-  const char *d = getenv("DISPLAY");
-  return d && *d;
-}
-
-std::string demo_wav() { return std::string(YELM_SOURCE_DIR) + "/examples/demo.wav"; }
-
-// yelm with a pipe on standard input and its output gathered as it comes.
-struct Yelm {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-  std::string text;
-  int status = -1;
-
-  bool start(const std::string &cwd, bool with_display) {
-    int pin[2], pout[2];
-    if (pipe(pin) || pipe(pout)) return false;
-    pid = fork();
-    if (pid == 0) {
-      dup2(pin[0], 0);
-      dup2(pout[1], 1);
-      dup2(pout[1], 2);
-      close(pin[1]);
-      close(pout[0]);
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      if (!with_display) unsetenv("DISPLAY");
-      execl(YELM_BINARY_PATH, YELM_BINARY_PATH, static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(pin[0]);
-    close(pout[1]);
-    in = pin[1];
-    out = pout[0];
-    fcntl(out, F_SETFL, O_NONBLOCK);
-    return pid > 0;
-  }
-  void send(const std::string &line) {
-    std::string l = line + "\n";
-    ssize_t n = write(in, l.data(), l.size());
-    (void)n;
-  }
-  void pump(int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) {
-        char buf[4096];
-        ssize_t n = read(out, buf, sizeof buf);
-        if (n > 0) text.append(buf, n);
-      }
-    }
-  }
-  // Waits until the output holds `what` (from `from` on); false on time-out.
-  bool wait_for(const std::string &what, int ms, size_t from = 0) {
-    for (int t = 0; t < ms; t += 50) {
-      if (text.find(what, from) != std::string::npos) return true;
-      pump(50);
-    }
-    return text.find(what, from) != std::string::npos;
-  }
-  // Waits for the process to end; false on time-out (then it is killed).
-  bool wait_exit(int ms) {
-    for (int t = 0; t < ms; t += 50) {
-      pump(50);
-      int st;
-      if (waitpid(pid, &st, WNOHANG) == pid) {
-        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        pump(50);
-        pid = -1;
-        return true;
-      }
-    }
-    return false;
-  }
-  long cpu_ticks() const {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/stat", pid);
-    std::string s = testkit::read_file(path);
-    size_t close_paren = s.rfind(')');
-    if (close_paren == std::string::npos) return -1;
-    std::vector<std::string> f;
-    size_t p = close_paren + 2;
-    while (p < s.size()) {
-      size_t q = s.find(' ', p);
-      f.push_back(s.substr(p, q - p));
-      if (q == std::string::npos) break;
-      p = q + 1;
-    }
-    // fields after the name: state is [0]; utime [11], stime [12]
-    return f.size() > 12 ? atol(f[11].c_str()) + atol(f[12].c_str()) : -1;
-  }
-  ~Yelm() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (in >= 0) close(in);
-    if (out >= 0) close(out);
-  }
-};
-
-long window_pid(Display *dpy, Window w) {
-  Atom type;
-  int format;
-  unsigned long items, after;
-  unsigned char *data = nullptr;
-  long pid = -1;
-  if (XGetWindowProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format,
-                         &items, &after, &data) == Success &&
-      data && items == 1 && format == 32)
-    pid = static_cast<long>(*reinterpret_cast<unsigned long *>(data));
-  if (data) XFree(data);
-  return pid;
-}
-
-// The viewer window of process pid (tests may run side by side).
-Window find_window(Display *dpy, Window w, pid_t pid) {
-  char *name = nullptr;
-  if (XFetchName(dpy, w, &name) && name) {
-    bool match = strcmp(name, kTitle) == 0;
-    XFree(name);
-    if (match && window_pid(dpy, w) == pid) return w;
-  }
-  Window root, parent, *children = nullptr;
-  unsigned n = 0;
-  if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
-  Window found = 0;
-  for (unsigned i = 0; i < n && !found; ++i) found = find_window(dpy, children[i], pid);
-  if (children) XFree(children);
-  return found;
-}
-
-Window wait_window(Display *dpy, pid_t pid, int ms) {
-  for (int t = 0; t < ms; t += 50) {
-    Window w = find_window(dpy, DefaultRootWindow(dpy), pid);
-    if (w) return w;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return 0;
-}
-
-// What the window close button sends.
-void send_close(Display *dpy, Window w) {
-  XEvent e{};
-  e.xclient.type = ClientMessage;
-  e.xclient.window = w;
-  e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-  e.xclient.format = 32;
-  e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-  e.xclient.data.l[1] = CurrentTime;
-  XSendEvent(dpy, w, False, NoEventMask, &e);
-  XFlush(dpy);
-}
-
-struct Picture {
-  int lit = 0;       // pixels that are not black
-  int colours = 0;   // distinct colours
-  int total = 0;
-};
-
-Picture look(Display *dpy, Window w) {
-  Picture p;
-  XWindowAttributes a;
-  if (!XGetWindowAttributes(dpy, w, &a)) return p;
-  XImage *img = XGetImage(dpy, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
-  if (!img) return p;
-  std::set<unsigned long> seen;
-  for (int y = 0; y < a.height; ++y)
-    for (int x = 0; x < a.width; ++x) {
-      unsigned long px = XGetPixel(img, x, y) & 0xffffff;
-      if (px) ++p.lit;
-      if (seen.size() < 4096) seen.insert(px);
-    }
-  p.colours = static_cast<int>(seen.size());
-  p.total = a.width * a.height;
-  XDestroyImage(img);
-  return p;
-}
+using livekit::demo_wav;
+using livekit::have_display;
+using livekit::look;
+using livekit::Picture;
+using livekit::send_close;
+using livekit::wait_window;
+using livekit::Yelm;
 
 std::string shell_quote(const std::string &s) { return "'" + s + "'"; }
 
-void xdotool(const std::string &args) {
-  std::string cmd = "timeout 20 xdotool " + args + " >/dev/null 2>&1";
-  ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
-}
+void xdotool(const std::string &args) { ASSERT_TRUE(livekit::xdotool(args)) << args; }
 
 // Parses "ALT:%g AZ:%g SCALE:%g" after `from`.
 bool viewport(const std::string &text, size_t from, double &alt, double &az, double &scale) {
