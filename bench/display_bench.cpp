@@ -18,6 +18,7 @@
 #include <string>
 
 #include "display/analyser.h"
+#include "bench/bench_window.h"
 #include "display/graphs.h"
 #include "options/options.h"
 
@@ -123,36 +124,8 @@ void bench_window() {
     printf("frame rates: DISPLAY is not set, skipped\n");
     return;
   }
-  const char *why = "";
-  if (!window_possible(&why)) {
-    printf("frame rates: no window (%s), skipped\n", why);
-    return;
-  }
-  int argc = 1;
-  char name[] = "bench";
-  char *argv[] = {name, nullptr};
-  // A loaded X server now and then refuses a connection: try again.
-  static sigjmp_buf failed;
-  static volatile int attempts = 0;
-  glutInitErrorFunc([](const char *, va_list) { siglongjmp(failed, 1); });
-  if (sigsetjmp(failed, 1) && ++attempts >= 20) {
-    printf("frame rates: the display refused the window, skipped\n");
-    return;
-  }
-  argc = 1;
-  glutInit(&argc, argv);
-  glutInitErrorFunc(nullptr);
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowSize(400, 400);
-  glutInitWindowPosition(0, 0);
-  glutCreateWindow("yelm >- DOV Audio Viewer");
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(-1, 1, -1, 1, -10, 10);
-  glMatrixMode(GL_MODELVIEW);
-  glScalef(0.9f, 0.9f, 0.9f);
-  glEnable(GL_DEPTH_TEST);
-  g_graphs.has_window = 1;
+  if (!open_bench_window("frame rates")) return;
+  standard_bench_view();
 
   // The file-backed sound card has no clock of its own and plays far faster
   // than real time: a long file keeps the input running through the runs.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "display/analyser.h"
+#include "bench/bench_window.h"
 #include "display/graphs.h"
 #include "display/viewport.h"
 #include "harmonic/harmonic.h"
@@ -188,30 +189,7 @@ bool open_window() {
     printf("frame times: DISPLAY is not set, skipped\n");
     return false;
   }
-  const char *why = "";
-  if (!window_possible(&why)) {
-    printf("frame times: no window (%s), skipped\n", why);
-    return false;
-  }
-  int argc = 1;
-  char name[] = "bench";
-  char *argv[] = {name, nullptr};
-  static sigjmp_buf failed;
-  static volatile int attempts = 0;
-  glutInitErrorFunc([](const char *, va_list) { siglongjmp(failed, 1); });
-  if (sigsetjmp(failed, 1) && ++attempts >= 20) {
-    printf("frame times: the display refused the window, skipped\n");
-    return false;
-  }
-  argc = 1;
-  glutInit(&argc, argv);
-  glutInitErrorFunc(nullptr);
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowSize(kSize, kSize);
-  glutInitWindowPosition(0, 0);
-  glutCreateWindow("yelm >- DOV Audio Viewer");
-  glEnable(GL_DEPTH_TEST);
-  g_graphs.has_window = 1;
+  if (!open_bench_window("frame times", kSize)) return false;
   return true;
 }
 

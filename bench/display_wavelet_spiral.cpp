@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "display/analyser.h"
+#include "bench/bench_window.h"
 #include "display/graphs.h"
 #include "display/text.h"
 #include "harmonic/harmonic.h"
@@ -313,35 +314,8 @@ double bare_frames(const Scene &sc, double seconds_cap, int frames) {
 }
 
 bool open_window() {
-  const char *why = "";
-  if (!window_possible(&why)) {
-    printf("frame times: no window (%s), skipped\n", why);
-    return false;
-  }
-  int argc = 1;
-  char name[] = "bench";
-  char *argv[] = {name, nullptr};
-  static sigjmp_buf failed;
-  static volatile int attempts = 0;
-  glutInitErrorFunc([](const char *, va_list) { siglongjmp(failed, 1); });
-  if (sigsetjmp(failed, 1) && ++attempts >= 20) {
-    printf("frame times: the display refused the window, skipped\n");
-    return false;
-  }
-  argc = 1;
-  glutInit(&argc, argv);
-  glutInitErrorFunc(nullptr);
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowSize(400, 400);
-  glutInitWindowPosition(0, 0);
-  glutCreateWindow("yelm >- DOV Audio Viewer");
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(-1, 1, -1, 1, -10, 10);
-  glMatrixMode(GL_MODELVIEW);
-  glScalef(0.9f, 0.9f, 0.9f);
-  glEnable(GL_DEPTH_TEST);
-  g_graphs.has_window = 1;
+  if (!open_bench_window("frame times")) return false;
+  standard_bench_view();
   return true;
 }
 

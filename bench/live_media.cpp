@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_window.h"
 #include "display/graphs.h"
 #include "media/live.h"
 #include "media/transform_view.h"
@@ -124,35 +125,8 @@ double bare_frames(const TransformState &v, int frames) {
 }
 
 void bench_view() {
-  const char *why = "";
-  if (!window_possible(&why)) {
-    printf("view frame time: no window (%s), skipped\n", why);
-    return;
-  }
-  int argc = 1;
-  char name[] = "bench";
-  char *argv[] = {name, nullptr};
-  static sigjmp_buf failed;
-  static volatile int attempts = 0;
-  glutInitErrorFunc([](const char *, va_list) { siglongjmp(failed, 1); });
-  if (sigsetjmp(failed, 1) && ++attempts >= 20) {
-    printf("view frame time: the display refused the window, skipped\n");
-    return;
-  }
-  argc = 1;
-  glutInit(&argc, argv);
-  glutInitErrorFunc(nullptr);
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowSize(400, 400);
-  glutInitWindowPosition(0, 0);
-  glutCreateWindow("yelm >- DOV Audio Viewer");
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(-1, 1, -1, 1, -10, 10);
-  glMatrixMode(GL_MODELVIEW);
-  glScalef(0.9f, 0.9f, 0.9f);
-  glEnable(GL_DEPTH_TEST);
-  g_graphs.has_window = 1;
+  if (!open_bench_window("view frame time")) return;
+  standard_bench_view();
 
   TransformState &v = g_graphs.live;
   int made;

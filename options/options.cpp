@@ -199,3 +199,34 @@ void OptionStore::release() {
       e.key[0] = 0;
     }
 }
+
+int set_line(char *line, int *display_out) {
+  char *pos = line;
+  next_token(&pos, " ");  // the command word
+  char *word = next_token(&pos, " ");
+  if (!word) {
+    g_options.print_all();
+    return kSetDone;
+  }
+  int display = -1;
+  char *key = word;
+  if (word[0] == ':') {
+    display = atoi(word + 1);
+    key = next_token(&pos, " ");
+    if (!key) {
+      g_options.print_all();
+      return kSetDone;
+    }
+  }
+  *display_out = display;
+  char *value = next_token(&pos, " \r\n");
+  if (value) {
+    if (g_options.set(display, key, value) == 0) printf("cannot set option '%s'\n", key);
+    return kSetDone;
+  }
+  if (strcmp(key, "VIEWPORT") == 0) return kSetViewport;
+  if (strcmp(key, "SLICE") == 0) return kSetSlice;
+  const char *found = g_options.find(display, key, true);
+  printf("%s -> %s\n", key, found ? found : "(null)");
+  return kSetDone;
+}

@@ -33,3 +33,10 @@ extern OptionStore g_options;
 // strtok-like splitting on a delimiter set, without hidden state: the next
 // token from *pos (null when none), *pos moved past its delimiter.
 char *next_token(char **pos, const char *delims);
+
+// What a "set" line leaves to the live view: its two read-outs.
+enum SetQuery { kSetDone = 0, kSetViewport = 1, kSetSlice = 2 };
+// Runs a "set" line (the command word first) on the store: lists all
+// options, sets one, or shows one. For "VIEWPORT" and "SLICE" it returns the
+// query for the caller to answer, with the line's display scope in *display.
+int set_line(char *line, int *display);

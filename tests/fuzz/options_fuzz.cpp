@@ -1,5 +1,5 @@
 // The settings file loader and the set command: the input is loaded as a
-// settings file, then each of its lines is given to set, then everything is
+// settings file, then each of its lines is given to the set line, then everything is
 // read back and listed.
 #include <cstdint>
 #include <cstring>
@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The console hands set one line without its line end, and stops at a NUL.
     std::string line = "set " + std::string(p, stop - p).substr(0, 1024);
     line.resize(strlen(line.c_str()));
-    set_command(&line[0]);
+    int display;
+    set_line(&line[0], &display);
     p = nl ? nl + 1 : end;
   }
 
