@@ -195,6 +195,7 @@ int WavPair::write_block(const double *values, int frames) {
   const size_t want = static_cast<size_t>(frames) * fs * 2;
   errno = 0;
   size_t bytes = fwrite(out_block, 1, want, output);
+  data_bytes += static_cast<long long>(bytes);
   if (bytes < want && !write_errno) write_errno = errno ? errno : EIO;
   return static_cast<int>(bytes / (static_cast<size_t>(fs) * 2));
 }
@@ -208,7 +209,52 @@ void failure_line(const char *path, int err, int dots) {
 
 }  // namespace
 
+namespace {
+
+void put_le32(unsigned char *p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+}  // namespace
+
+std::atomic<int> g_stop_transforms{0};
+
+bool WavPair::tell_length() {
+  // The copied header claims the input's length; a run that wrote less (a
+  // last partial block, or a run cut short) must not leave it claiming more.
+  const uint32_t data = data_bytes > 0xffffffffLL - 36 ? 0xffffffffu - 36 : static_cast<uint32_t>(data_bytes);
+  const uint32_t claimed = static_cast<uint32_t>(header[40]) | static_cast<uint32_t>(header[41]) << 8 |
+                           static_cast<uint32_t>(header[42]) << 16 | static_cast<uint32_t>(header[43]) << 24;
+  if (data == claimed) return true;
+  unsigned char riff[4], size[4];
+  put_le32(riff, data + 36);
+  put_le32(size, data);
+  const long end = ftell(output);
+  bool ok = fflush(output) == 0 && fseek(output, 4, SEEK_SET) == 0 && fwrite(riff, 1, 4, output) == 4 &&
+            fseek(output, 40, SEEK_SET) == 0 && fwrite(size, 1, 4, output) == 4;
+  if (end >= 0) fseek(output, end, SEEK_SET);
+  return ok;
+}
+
+bool WavPair::cut_short(int dots) {
+  if (dots > 0) putchar('\n');
+  if (!output) {
+    printf("stopped: the program is ending.\n");
+    return false;
+  }
+  bool ok = tell_length();
+  ok = fclose(output) == 0 && ok;
+  output = nullptr;
+  if (ok)
+    printf("stopped: the program is ending; '%s' holds the %lld frames made so far.\n", out_name ? out_name : "",
+           data_bytes / (2LL * frame_samples()));
+  else
+    printf("stopped: the program is ending; '%s' could not be finished.\n", out_name ? out_name : "");
+  return false;
+}
+
 bool WavPair::write_checked(const double *values, int frames, int dots) {
+  if (g_stop_transforms.load(std::memory_order_acquire)) return cut_short(dots);
   if (!output) return true;
   if (frames <= 0) return true;
   if (write_block(values, frames) == frames && !write_errno) return true;
@@ -224,6 +270,14 @@ bool WavPair::close_output(int dots) {
   errno = 0;
   if (fflush(f) != 0 && !err) err = errno ? errno : EIO;
   if (!err && ferror(f)) err = EIO;
+  if (!err) {
+    // Not every output can seek (a pipe): its header then stays as copied.
+    output = f;
+    tell_length();
+    output = nullptr;
+    errno = 0;
+    if (fflush(f) != 0) err = errno ? errno : EIO;
+  }
   errno = 0;
   if (fclose(f) != 0 && !err) err = errno ? errno : EIO;
   if (err) {

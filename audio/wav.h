@@ -2,6 +2,7 @@
 // block reader that plays a file into the acquisition engine.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -52,6 +53,10 @@ void report_write_failure(const char *path, int err);
 // flush or the close failed. The file is closed in every case.
 bool close_written_file(FILE *f, const char *path);
 
+// Set once when the program is ending while a transform runs: the transform
+// stops at its next block and leaves a whole, shorter file.
+extern std::atomic<int> g_stop_transforms;
+
 enum class WavVariant {
   RequiredOutput,  // fold
   OptionalOutput,  // tstring, tether, tfield, mirage, unfold
@@ -74,6 +79,7 @@ struct WavPair {
   unsigned char header[kWavHeaderBytes] = {};
   const char *out_name = nullptr;  // the output's path, for messages
   int write_errno = 0;             // first failure of a write to the output
+  long long data_bytes = 0;        // sample bytes written to the output
 
   // Reads and reports the header, creates the output (out_path null: none)
   // and copies the header into it; true when ready. other_path names a
@@ -91,13 +97,21 @@ struct WavPair {
   int write_block(const double *values, int frames);
   // write_block that must write every frame: false, after the write-failure
   // message, when it could not. dots: progress dots printed so far on the
-  // line, so the message starts a line of its own.
+  // line, so the message starts a line of its own. Also false once the
+  // program is ending (g_stop_transforms): the output is then closed with a
+  // header that tells the length written.
   bool write_checked(const double *values, int frames, int dots);
-  // Flushes and closes the output (none: true). False, after the message,
-  // when a write, the flush or the close failed: the file is not whole.
+  // Flushes and closes the output (none: true), its header telling the
+  // length written. False, after the message, when a write, the flush or
+  // the close failed: the file is not whole.
   bool close_output(int dots);
   void release();
   ~WavPair() { release(); }
+  // The end of a run cut short by the program's end (see write_checked).
+  bool cut_short(int dots);
+  // Makes the output's header tell the length written, where it differs
+  // from the copied one; false when the output cannot be rewritten there.
+  bool tell_length();
 
   // Frame size in 16-bit samples; a header claiming 0 channels reads as mono.
   int frame_samples() const { return channels > 0 ? channels : 1; }

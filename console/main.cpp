@@ -55,7 +55,11 @@ void run_console() {
       continue;
     }
     add_history(line);
+    // The way out lets a running command finish its file (leave_program).
+    g_graphs.command_thread = pthread_self();
+    g_graphs.command_running.store(1, std::memory_order_release);
     int result = dispatch_command(line, nullptr);
+    g_graphs.command_running.store(0, std::memory_order_release);
     free(line);
     fflush(stdout);
     if (result < 0) return;

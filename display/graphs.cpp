@@ -239,6 +239,10 @@ void leave_program(int status, const char *farewell) {
       m.gui_running.store(0, std::memory_order_release);
     for (;;) pause();
   }
+  if (m.command_running.load(std::memory_order_acquire) && !pthread_equal(pthread_self(), m.command_thread)) {
+    g_stop_transforms.store(1, std::memory_order_release);
+    for (int n = 0; n < 2000 && m.command_running.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
+  }
   m.stop_live();
   m.shutdown();
   quiet_gui();

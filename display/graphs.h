@@ -82,6 +82,8 @@ void install_display_graphs();
 
 struct graphs_t {
   std::atomic<int> stopping{0};  // set once at shutdown; callbacks then return at once
+  std::atomic<int> command_running{0};  // the console is inside a command
+  pthread_t command_thread{};           // the console's thread, valid with it
   pthread_mutex_t mutex;         // GuiMutex
   std::atomic<int> acqdelay{1};
   std::atomic<int> guidelay{1};
@@ -144,6 +146,9 @@ class GuiLock {
 
 // The one way out of the program, taken by `exit`, end of input, the
 // window's close button and a signal, on whichever thread meets them:
+//   0. a console command still running on another thread (a whole-file
+//      transform) is told to stop at its next block and close its output as
+//      a whole, shorter file; the way out waits for it (10 s at most);
 //   1. stop the live transform (graphs_t::stop_live);
 //   2. stop the input and 3. close the analysis logs (graphs_t::shutdown);
 //   4. park the GUI thread (quiet_gui; nothing to wait for on that thread);

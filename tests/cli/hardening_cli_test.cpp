@@ -1,11 +1,17 @@
 // Hostile runs of the file commands: a full disk, outputs and logs that name
-// an input, endless side files, absurd counts and bands, a silent input.
+// an input, endless side files, absurd counts and bands, a silent input, and
+// the program ending in the middle of a run.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "tests/support/live_kit.h"
 #include "tests/support/testkit.h"
 
 namespace {
@@ -135,3 +141,37 @@ TEST(HardeningCli, UnfoldOfSilenceHasADefinedAverageDistance) {
 }
 
 }  // namespace
+
+TEST(HardeningCli, TheWayOutStopsARunningTransformAtAWholeShorterFile) {
+  Dir d;
+  // Long enough, with the example field at ten passes, to be running when
+  // the signal comes.
+  const int frames = 44100 * 40;
+  ASSERT_TRUE(testkit::write_wav(d / "long.wav", testkit::sine_wav(44100, frames, {{440, 0.3}})));
+  ASSERT_TRUE(testkit::write_file(d / "field", testkit::read_file(std::string(YELM_SOURCE_DIR) + "/examples/field")));
+  livekit::Yelm y;
+  ASSERT_TRUE(y.start(d.path, false));
+  y.send("set s.passes 10");
+  y.send("tfield out.wav long.wav");
+  ASSERT_TRUE(y.wait_for("audio I/O ok\n..", 30000)) << y.text;
+  kill(y.pid, SIGTERM);
+  ASSERT_TRUE(y.wait_exit(20000)) << y.text;
+  EXPECT_EQ(y.status, 0);
+  const std::string mark = "stopped: the program is ending; 'out.wav' holds the ";
+  const size_t at = y.text.find(mark);
+  ASSERT_NE(at, std::string::npos) << y.text;
+  EXPECT_EQ(y.text.find("[.]"), std::string::npos);
+  EXPECT_NE(y.text.find("exit.\n", at), std::string::npos);
+  const long made = atol(y.text.c_str() + at + mark.size());
+  EXPECT_GT(made, 0);
+  EXPECT_LT(made, frames);
+  // A whole file: its header tells the length that is there.
+  testkit::Wav out;
+  std::vector<unsigned char> header;
+  ASSERT_TRUE(testkit::read_wav(d / "out.wav", out, &header));
+  EXPECT_EQ(static_cast<long>(out.frames()), made);
+  const std::string bytes = testkit::read_file(d / "out.wav");
+  const uint32_t data = uint32_t(header[40]) | uint32_t(header[41]) << 8 | uint32_t(header[42]) << 16 |
+                        uint32_t(header[43]) << 24;
+  EXPECT_EQ(bytes.size(), 44u + data);
+}
