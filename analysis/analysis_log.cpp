@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 
+AnalysisLog g_analysis_logs[kAnalysisLogs];
+
 namespace {
 
 // The octave's equal-tempered places, 2^(j/12) for j = 0..12.

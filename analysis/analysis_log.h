@@ -38,6 +38,10 @@ struct AnalysisLog {
   bool writes_to(dev_t dev, ino_t ino);
 };
 
+// The four slots' logs; they live as long as the process.
+constexpr int kAnalysisLogs = 4;
+extern AnalysisLog g_analysis_logs[kAnalysisLogs];
+
 // Closes the slot's current file, then opens `name` for writing (truncated),
 // and starts the clock and the count. An unopenable name leaves the log
 // without a file ("log file not valid.").

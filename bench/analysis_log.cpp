@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "display/analyser.h"
+#include "analysis/analysis_log.h"
 #include "bench/bench_window.h"
+#include "console/console.h"
 #include "display/graphs.h"
 #include "harmonic/harmonic.h"
 
@@ -50,7 +52,7 @@ void fill_chord(Analyser &a) {
 // Seconds for `frames` frames through the display callback; the log (when
 // given) is started first, so the line limit is never reached inside.
 double batch(int frames, const std::string *log_path, int *lines) {
-  AnalysisLog &log = g_graphs.logs[0];
+  AnalysisLog &log = *g_graphs.logs[0];
   if (log_path) start_analysis_log(log, 0, log_path->c_str());
   auto t0 = Clock::now();
   const int start = g_app.display_frames;
@@ -95,7 +97,7 @@ void compare(const char *what, int type, int frames_per_batch, int batches, cons
 
 // The writer alone: one frame's 510 iviv lines, each flushed to the file.
 void lines_alone(const std::string &path) {
-  AnalysisLog &log = g_graphs.logs[0];
+  AnalysisLog &log = *g_graphs.logs[0];
   start_analysis_log(log, 0, path.c_str());
   const int frames = 90;
   auto t0 = Clock::now();
@@ -113,6 +115,7 @@ int main() {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   install_display_graphs();
   install_harmonic_graphs();
+  install_analysis_logs();
   const char *d = getenv("DISPLAY");
   if (!d || !*d) {
     printf("analysis log frame times: DISPLAY is not set, skipped\n");

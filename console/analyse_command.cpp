@@ -1,4 +1,5 @@
-// The analyse command: starts the log of one display, or stops them all.
+// The analyse command: starts the log of one display, or stops them all;
+// and the logs' place in the display manager.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -6,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "analysis/analysis_log.h"
 #include "console/console.h"
 #include "display/graphs.h"
 
@@ -35,14 +37,26 @@ bool log_name_is_safe(int slot, const char *name) {
     return false;
   }
   for (int i = 0; i < kDisplays; ++i) {
-    if (i == slot || !g_graphs.logs[i].writes_to(st.st_dev, st.st_ino)) continue;
+    if (i == slot || !g_analysis_logs[i].writes_to(st.st_dev, st.st_ino)) continue;
     printf("log file '%s' is the log of display :%d. analysis not started.\n", name, i);
     return false;
   }
   return true;
 }
 
+bool log_wants_lines(const AnalysisLog *log) { return log->wants_lines(); }
+void log_c5(AnalysisLog *log, const double *row, int first, int last, double scale) {
+  log_c5_frame(*log, row, first, last, scale);
+}
+void log_close(AnalysisLog *log) { stop_analysis_log(*log); }
+
 }  // namespace
+
+void install_analysis_logs() {
+  static_assert(kAnalysisLogs == kDisplays, "one log per display slot");
+  for (int i = 0; i < kDisplays; ++i) g_graphs.logs[i] = &g_analysis_logs[i];
+  g_graphs.log_hooks = {log_wants_lines, log_c5, log_close};
+}
 
 int analyse_command(char *line) {
   char *pos = nullptr;
@@ -76,6 +90,6 @@ int analyse_command(char *line) {
     return 0;
   }
   const int slot = static_cast<int>(n);
-  if (log_name_is_safe(slot, name)) start_analysis_log(g_graphs.logs[slot], slot, name);
+  if (log_name_is_safe(slot, name)) start_analysis_log(g_analysis_logs[slot], slot, name);
   return 0;
 }

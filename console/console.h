@@ -26,6 +26,9 @@ int help_command(char *line);
 int exit_command(char *line);
 int set_command(char *line);
 int analyse_command(char *line);
+// Plugs the four analysis logs into the display manager; once, from main,
+// before the GUI thread starts.
+void install_analysis_logs();
 
 void exit_notice();
 extern pthread_t gui_thread;

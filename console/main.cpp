@@ -100,6 +100,7 @@ int main(int argc, char **argv) {
   install_display_graphs();
   install_harmonic_graphs();
   install_media_graphs();
+  install_analysis_logs();
   printf("yelm %s - harmonic audio viewer and music transforms\n", kVersion);
   g_options.set(-1, "VERSION", kVersion);
   if (g_options.load_file(".yelmrc") == 0) printf(".yelmrc had errors.\n");

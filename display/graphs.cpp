@@ -218,7 +218,9 @@ void graphs_t::shutdown() {
 }
 
 void graphs_t::close_logs() {
-  for (AnalysisLog &log : logs) stop_analysis_log(log);
+  if (!log_hooks.close) return;
+  for (AnalysisLog *log : logs)
+    if (log) log_hooks.close(log);
 }
 
 bool graphs_t::acquiring() const {

@@ -6,12 +6,20 @@
 
 #include <atomic>
 
-#include "analysis/analysis_log.h"
 #include "audio/feed.h"
 #include "display/transform_state.h"
 
 struct Analyser;
-struct IfsNode;  // the ifs display's node record (harmonic/)
+struct AnalysisLog;  // a slot's analysis log (analysis/), plugged in from main
+struct IfsNode;      // the ifs display's node record (harmonic/)
+
+// What the display side does with the slots' logs; the logs plug in from
+// main (install_analysis_logs) and none of this is called before.
+struct LogHooks {
+  bool (*wants_lines)(const AnalysisLog *log);  // a file is open, with room
+  void (*c5_frame)(AnalysisLog *log, const double *row, int first, int last, double scale);
+  void (*close)(AnalysisLog *log);
+};
 
 // What the idle step computes for a slot of a graph type.
 enum FeedKind { kFeedNothing = 0, kFeedSpectrum = 1, kFeedWavelet = 2, kFeedW2d = 3 };
@@ -97,7 +105,8 @@ struct graphs_t {
   std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
   pthread_t gui_thread_id{};        // valid once gui_running is set
-  AnalysisLog logs[kDisplays];     // one per slot
+  AnalysisLog *logs[kDisplays] = {};  // one per slot, once plugged in
+  LogHooks log_hooks{};
 
   graphs_t();
   ~graphs_t();

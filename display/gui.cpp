@@ -136,7 +136,7 @@ void display_frame() {
       Analyser *a = m.analysers[i];
       const GraphType &type = g_graph_types[s.type];
       if (!a && type.feed_kind != kFeedNothing) continue;
-      if (type.draw) type.draw(m, i, a, s, &m.logs[i]);
+      if (type.draw) type.draw(m, i, a, s, m.logs[i]);
       // A type with nothing to draw yet counts as drawn: its slot is set.
       drawn = true;
     }

@@ -153,8 +153,9 @@ void draw_c5(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot,
   // Row 0's octave goes to the log once per drawn frame. The slot's half of
   // a row holds bins 0..half-1: the octave's top is cut there, not read from
   // the other half.
-  if (log && log->wants_lines() && manager.acquiring())
-    log_c5_frame(*log, an->history + h, o, 2 * o < half - 1 ? 2 * o : half - 1, slot.scale);
+  const LogHooks &logging = manager.log_hooks;
+  if (log && logging.wants_lines(log) && manager.acquiring())
+    logging.c5_frame(log, an->history + h, o, 2 * o < half - 1 ? 2 * o : half - 1, slot.scale);
   // Without a tuning bin there is no octave to wrap onto a turn.
   if (o >= 1) {
     const int e = 2 * o < half ? 2 * o : half;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "analysis/analysis_log.h"
 #include "display/analyser.h"
 #include "display/spectrum_graphs.h"
 #include "harmonic/harmonic.h"

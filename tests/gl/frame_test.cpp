@@ -12,6 +12,7 @@
 #include <ctime>
 #include <new>
 
+#include "console/console.h"
 #include "display/analyser.h"
 #include "display/graphs.h"
 #include "display/spectrum_graphs.h"
@@ -149,6 +150,7 @@ class Frame : public ::testing::Test {
     install_display_graphs();
     install_harmonic_graphs();
     install_media_graphs();
+    install_analysis_logs();
     saved_transform = g_graph_types[kGraphTransform];
     for (DisplaySlot &s : g_graphs.slots) s = DisplaySlot{};
   }
@@ -190,7 +192,8 @@ TEST_F(Frame, TransformTypeDrawsWithoutAnalyserThroughTheTable) {
   EXPECT_EQ(g_call.count, 1);
   EXPECT_EQ(g_call.slot, 3);
   EXPECT_EQ(g_call.analyser, nullptr);
-  EXPECT_EQ(g_call.log, &g_graphs.logs[3]);  // the slot's own log
+  ASSERT_NE(g_graphs.logs[3], nullptr);
+  EXPECT_EQ(g_call.log, g_graphs.logs[3]);  // the slot's own log
   EXPECT_TRUE(c.lines.empty()) << "idle screen drawn beside a visible slot";
 }
 
