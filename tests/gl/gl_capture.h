@@ -17,6 +17,10 @@
 #include <functional>
 #include <vector>
 
+#include "display/graphs.h"
+#include "harmonic/harmonic.h"
+#include "options/options.h"
+
 namespace glcap {
 
 // The projection the captures use: x, y in [-4, 4], z in [-10, 10].
@@ -211,5 +215,40 @@ inline std::vector<Line> text_lines(const std::function<void()> &frame, float x,
   });
   return c.lines;
 }
+
+// Every vertex of the captured triangles, in order.
+inline std::vector<Vertex> triangle_vertices(const Capture &c) {
+  std::vector<Vertex> all;
+  for (const Triangle &t : c.triangles) all.insert(all.end(), t.v, t.v + 3);
+  return all;
+}
+
+// A renderer's test: the window, the start-up view, a 44100 Hz feed, and
+// `slot`, a cleared slot of scale 1. Skipped without a display.
+class SlotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
+    open_window();
+    standard_view();
+    g_graphs.feed->sample_rate = 44100;
+    slot = DisplaySlot{};
+    slot.scale = 1;
+  }
+  // Slot 0 of the manager made as a harmonic or display type through its
+  // own setup, at tuna 440.
+  static DisplaySlot &make_slot0(int type) {
+    install_display_graphs();
+    install_harmonic_graphs();
+    g_options.set(0, "tuna", "440");
+    DisplaySlot &s = g_graphs.slots[0];
+    s = DisplaySlot{};
+    s.type = type;
+    s.scale = 1;
+    g_graphs.prepare_slot(0);
+    return s;
+  }
+  DisplaySlot slot{};
+};
 
 }  // namespace glcap

@@ -34,21 +34,12 @@ void set_view(double altitude, double azimuth, double scale) {
 bool grey(const Triangle &t) { return colour(t.v[0], 0.2, 0.2, 0.2); }
 bool white(const Triangle &t) { return colour(t.v[0], 1, 1, 1); }
 
-class Ifs : public ::testing::Test {
+class Ifs : public SlotTest {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
-    install_display_graphs();
-    install_harmonic_graphs();
-    g_graphs.feed->sample_rate = 44100;
-    g_options.set(0, "tuna", "440");
-    DisplaySlot &s = g_graphs.slots[0];
-    s = DisplaySlot{};
-    s.type = kGraphIfs;
-    s.scale = 1;
-    g_graphs.prepare_slot(0);
+    SlotTest::SetUp();
+    if (IsSkipped()) return;
+    DisplaySlot &s = make_slot0(kGraphIfs);
     ASSERT_NE(s.work, nullptr);
     ASSERT_EQ(s.tuning_bin, 5);
     a = g_graphs.analysers[0];

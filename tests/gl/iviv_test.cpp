@@ -18,15 +18,12 @@ namespace {
 
 constexpr double kLoud = 1e6;  // 1 - e^(-v) is exactly 1
 
-class Iviv : public ::testing::Test {
+class Iviv : public SlotTest {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
+    SlotTest::SetUp();
+    if (IsSkipped()) return;
     build_iviv_tree(state.tree, 0.3f, 0.66, 1.0);
-    memset(&slot, 0, sizeof slot);
-    slot.scale = 1;
     slot.tuning_bin = 5;
     slot.work = &state;
   }
@@ -38,7 +35,6 @@ class Iviv : public ::testing::Test {
     for (int r = 0; r < a.rows; ++r) a.history[r * 512 + k] = v;
   }
   IvivState state;
-  DisplaySlot slot;
 };
 
 // The walls drawn, as triangles (two per quad).

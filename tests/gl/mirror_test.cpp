@@ -41,22 +41,13 @@ std::vector<Vertex> points_of(const std::function<void()> &draw) {
   return out;
 }
 
-class Mirror : public ::testing::Test {
+class Mirror : public SlotTest {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
-    install_display_graphs();
-    install_harmonic_graphs();
-    g_graphs.feed->sample_rate = 44100;
-    g_options.set(0, "tuna", "440");
-    DisplaySlot &s = g_graphs.slots[0];
-    s = DisplaySlot{};
-    s.type = kGraphMirror;
-    s.scale = 1;
+    SlotTest::SetUp();
+    if (IsSkipped()) return;
     testing::internal::CaptureStdout();
-    g_graphs.prepare_slot(0);
+    DisplaySlot &s = make_slot0(kGraphMirror);
     testing::internal::GetCapturedStdout();
     m = static_cast<MirrorState *>(s.work);
     ASSERT_NE(m, nullptr);

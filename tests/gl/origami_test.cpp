@@ -13,14 +13,11 @@ using namespace glcap;
 
 namespace {
 
-class Origami : public ::testing::Test {
+class Origami : public SlotTest {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
-    slot = DisplaySlot{};
-    slot.scale = 1;
+    SlotTest::SetUp();
+    if (IsSkipped()) return;
     slot.tuning_bin = 5;
   }
   Capture draw(Analyser &a, int slot_index = 0) {
@@ -28,7 +25,6 @@ class Origami : public ::testing::Test {
   }
   static bool grey(const Line &l) { return colour(l.p, 0.5, 0.5, 0.5) && colour(l.q, 0.5, 0.5, 0.5); }
   static bool dark(const Triangle &t) { return colour(t.v[0], 0, 0, 0.5); }
-  DisplaySlot slot;
 };
 
 TEST_F(Origami, SilenceLaysTheFlapsFlatAndDark) {

@@ -29,16 +29,8 @@ void tilt(double &x, double &z) {
   z = nz;
 }
 
-class SpectrumGraphs : public ::testing::Test {
+class SpectrumGraphs : public SlotTest {
  protected:
-  void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
-    g_graphs.feed->sample_rate = 44100;
-    memset(&slot, 0, sizeof slot);
-    slot.scale = 1;
-  }
   // Lower half of row r, element j: 0.01 j (r + 1); upper half 0.003 j (r + 2).
   void fill(Analyser &a) {
     for (int r = 0; r < a.rows; ++r)
@@ -50,7 +42,6 @@ class SpectrumGraphs : public ::testing::Test {
   static double value(int slot_index, int r, int j) {
     return slot_index % 2 ? 0.003 * j * (r + 2) : 0.01 * j * (r + 1);
   }
-  DisplaySlot slot;
 };
 
 bool is_white(const Vertex &v) { return colour(v, 1, 1, 1); }

@@ -19,25 +19,9 @@ using namespace glcap;
 
 namespace {
 
-class Spiral : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
-    g_graphs.feed->sample_rate = 44100;
-    memset(&slot, 0, sizeof slot);
-    slot.scale = 1;
-  }
-  DisplaySlot slot;
-};
+using Spiral = SlotTest;
 
-std::vector<Vertex> vertices(const Capture &c) {
-  std::vector<Vertex> all;
-  for (const Triangle &t : c.triangles)
-    for (const Vertex &v : t.v) all.push_back(v);
-  return all;
-}
+std::vector<Vertex> vertices(const Capture &c) { return triangle_vertices(c); }
 
 bool has_vertex(const std::vector<Vertex> &all, double x, double y, double z) {
   for (const Vertex &v : all)

@@ -14,16 +14,13 @@ using namespace glcap;
 
 namespace {
 
-class TransformView : public ::testing::Test {
+class TransformView : public SlotTest {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
+    SlotTest::SetUp();
+    if (IsSkipped()) return;
     view = TransformState{};
-    slot = DisplaySlot{};
     slot.type = kGraphTransform;
-    slot.scale = 1;
   }
   void TearDown() override { g_graphs.live = TransformState{}; }
   Capture draw() {
@@ -44,13 +41,8 @@ class TransformView : public ::testing::Test {
     view.dim2[i] = h;
     view.slot_count = i + 1;
   }
-  static std::vector<Vertex> vertices(const Capture &c) {
-    std::vector<Vertex> v;
-    for (const Triangle &t : c.triangles) v.insert(v.end(), t.v, t.v + 3);
-    return v;
-  }
+  static std::vector<Vertex> vertices(const Capture &c) { return triangle_vertices(c); }
   TransformState view{};
-  DisplaySlot slot{};
   std::vector<std::vector<double>> cells, copies;
   std::vector<std::vector<unsigned char>> walls;
 };

@@ -18,26 +18,16 @@ using namespace glcap;
 
 namespace {
 
-class WaveletGraphs : public ::testing::Test {
+class WaveletGraphs : public SlotTest {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "DISPLAY is not set";
-    open_window();
-    standard_view();
+    SlotTest::SetUp();
+    if (IsSkipped()) return;
     install_display_graphs();
-    g_graphs.feed->sample_rate = 44100;
-    memset(&slot, 0, sizeof slot);
-    slot.scale = 1;
   }
-  DisplaySlot slot;
 };
 
-std::vector<Vertex> vertices(const Capture &c) {
-  std::vector<Vertex> all;
-  for (const Triangle &t : c.triangles)
-    for (const Vertex &v : t.v) all.push_back(v);
-  return all;
-}
+std::vector<Vertex> vertices(const Capture &c) { return triangle_vertices(c); }
 
 // Level r, element k: 0.01 (k + 1) (r + 1).
 void fill_levels(Analyser &a) {
