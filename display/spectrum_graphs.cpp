@@ -58,15 +58,19 @@ void draw_spokes(double x, double y, float label_y, float label_size) {
 
 }  // namespace
 
-void draw_time_axis(double x, double z, double time_span) {
-  if (!(time_span > 0)) return;
-  glColor3f(1, 1, 1);
+void draw_axis_ticks(double x, double z) {
   glBegin(GL_LINES);
   for (double y = -1; y < 1; y += 0.1) {
     glVertex3d(x - 0.01, y, z);
     glVertex3d(x - 0.11, y, z);
   }
   glEnd();
+}
+
+void draw_time_axis(double x, double z, double time_span) {
+  if (!(time_span > 0)) return;
+  glColor3f(1, 1, 1);
+  draw_axis_ticks(x, z);
   for (int k = 0; k < 10; ++k)
     stroke_text(static_cast<float>(x - 0.13), static_cast<float>(-1 + k * 0.2 - 0.02), static_cast<float>(z), 0.02f,
                 "%5.1fs", k * 0.1 * time_span);

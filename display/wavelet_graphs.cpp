@@ -9,6 +9,7 @@
 #include "audio/feed.h"
 #include "display/analyser.h"
 #include "display/graphs.h"
+#include "display/spectrum_graphs.h"
 #include "display/text.h"
 
 namespace {
@@ -58,12 +59,7 @@ void draw_wlet(graphs_t &, int, Analyser *an, DisplaySlot &slot, AnalysisLog *) 
     glColor3f(1, 1, 1);
   }
 
-  glBegin(GL_LINES);
-  for (double yy = -1; yy < 1; yy += 0.1) {
-    glVertex3d(x - 0.01, yy, y);
-    glVertex3d(x - 0.11, yy, y);
-  }
-  glEnd();
+  draw_axis_ticks(x, y);
   for (int k = 0; k < kWaveletLevels; ++k)
     stroke_text(static_cast<float>(x - 0.13), static_cast<float>(-1 + k * 2.0 / 9 + 0.05), static_cast<float>(y),
                 0.04f, "%c", level_label(k, slot.wlet_detail != 0));
