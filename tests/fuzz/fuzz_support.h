@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -37,3 +39,17 @@ inline void quiet_stdout() {
 }
 
 }  // namespace fuzz
+
+// Each harness defines this: one input, with its bytes also in a file at
+// `path` (the readers read files).
+int fuzz_file(const char *path, const uint8_t *data, size_t size);
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  fuzz::quiet_stdout();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const fuzz::ScratchFile file(data, size);
+  return file.path ? fuzz_file(file.path, data, size) : 0;
+}

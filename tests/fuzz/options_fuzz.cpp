@@ -8,15 +8,7 @@
 #include "options/options.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz::quiet_stdout();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const fuzz::ScratchFile file(data, size);
-  const char *path = file.path;
-  if (!path) return 0;
+int fuzz_file(const char *path, const uint8_t *data, size_t size) {
   g_options.load_file(path);
 
   const char *p = reinterpret_cast<const char *>(data);

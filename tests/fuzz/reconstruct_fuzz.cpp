@@ -8,15 +8,7 @@
 #include "tests/fuzz/fuzz_support.h"
 #include "transforms/reconstruct.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz::quiet_stdout();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const fuzz::ScratchFile file(data, size);
-  const char *path = file.path;
-  if (!path) return 0;
+int fuzz_file(const char *path, const uint8_t *data, size_t size) {
 
   g_reconstruct_params = kReconstructDefaults;
   read_reconstruct_params(path);

@@ -6,15 +6,7 @@
 #include "media/surface.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz::quiet_stdout();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const fuzz::ScratchFile file(data, size);
-  const char *path = file.path;
-  if (!path) return 0;
+int fuzz_file(const char *path, const uint8_t *data, size_t size) {
   static TransformState view;
   memset(&view, 0, sizeof view);
   SurfaceField field;

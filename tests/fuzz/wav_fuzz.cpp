@@ -7,17 +7,9 @@
 #include "audio/wav.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz::quiet_stdout();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+int fuzz_file(const char *path, const uint8_t *data, size_t size) {
   // The block length varies with the input, as callers ask for 512 or less.
   const int frames = 1 + static_cast<int>(size % 600);
-  const fuzz::ScratchFile file(data, size);
-  const char *path = file.path;
-  if (!path) return 0;
 
   FILE *in = fopen(path, "rb");
   if (in) {
