@@ -9,11 +9,18 @@
 #include <csetjmp>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "display/graphs.h"
 
-// Opens the window, or says why not (prefixed by `what`) and returns false.
+// Opens the window, or says why not (prefixed by `what`: no DISPLAY, no
+// GLX, refused) and returns false.
 inline bool open_bench_window(const char *what, int size = 400) {
+  const char *display = getenv("DISPLAY");
+  if (!display || !*display) {
+    printf("%s: DISPLAY is not set, skipped\n", what);
+    return false;
+  }
   const char *why = "";
   if (!window_possible(&why)) {
     printf("%s: no window (%s), skipped\n", what, why);
