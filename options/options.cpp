@@ -1,6 +1,8 @@
 // Option store: lookup with display fallback, KNOWN aliases, settings file.
 #include "options/options.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +29,21 @@ char *copy_text(const char *text) {
   char *p = static_cast<char *>(malloc(n));
   if (p) memcpy(p, text, n);
   return p;
+}
+
+// An integer as C atoi reads it (blanks, a sign, digits; the rest ignored),
+// except that a number beyond int does not wrap round onto some other
+// number: it is held at the nearer limit, where range checks see it, and the
+// result is false.
+bool read_int(const char *text, int *out) {
+  errno = 0;
+  const long v = strtol(text, nullptr, 10);
+  if (errno == ERANGE || v > INT_MAX || v < INT_MIN) {
+    *out = v < 0 ? INT_MIN : INT_MAX;
+    return false;
+  }
+  *out = static_cast<int>(v);
+  return true;
 }
 
 }  // namespace
@@ -116,7 +133,10 @@ double OptionStore::get_double(int display, const char *key, bool warn, double d
 
 int OptionStore::get_int(int display, const char *key, bool warn, int def) {
   const char *v = find(display, key, warn);
-  return v ? atoi(v) : def;
+  if (!v) return def;
+  int n;
+  read_int(v, &n);
+  return n;
 }
 
 const char *OptionStore::get_text(int display, const char *key, bool warn, const char *def) {
@@ -162,9 +182,10 @@ int OptionStore::load_file(const char *path) {
     char *pos = line;
     char *word = next_token(&pos, " ");
     int display = -1;
+    bool known_display = true;
     char *key = word;
     if (word && word[0] == ':') {
-      display = atoi(word + 1);
+      known_display = read_int(word + 1, &display);
       key = next_token(&pos, " ");
     }
     // next_token left pos just past the single blank that ended the key.
@@ -172,6 +193,12 @@ int OptionStore::load_file(const char *path) {
     if (!key || !value || !*value) {
       ok = 0;
       break;
+    }
+    // An index beyond int is a bad index like any other: reported, and the
+    // reading goes on.
+    if (!known_display) {
+      printf("unknown display :%s\n", word + 1);
+      continue;
     }
     if (set(display, key, value) == 0) {
       ok = 0;
@@ -209,9 +236,10 @@ int set_line(char *line, int *display_out) {
     return kSetDone;
   }
   int display = -1;
+  bool known_display = true;
   char *key = word;
   if (word[0] == ':') {
-    display = atoi(word + 1);
+    known_display = read_int(word + 1, &display);
     key = next_token(&pos, " ");
     if (!key) {
       g_options.print_all();
@@ -220,6 +248,14 @@ int set_line(char *line, int *display_out) {
   }
   *display_out = display;
   char *value = next_token(&pos, " \r\n");
+  // An index beyond int names no display (wrapped, it would name display 0
+  // or the global scope); only the viewport query needs none.
+  const bool viewport = !value && strcmp(key, "VIEWPORT") == 0;
+  if (!known_display && !viewport) {
+    printf("unknown display :%s\n", word + 1);
+    if (!value && strcmp(key, "SLICE") != 0) printf("%s -> (null)\n", key);
+    return kSetDone;
+  }
   if (value) {
     if (g_options.set(display, key, value) == 0) printf("cannot set option '%s'\n", key);
     return kSetDone;

@@ -1,6 +1,7 @@
 // Option store: scopes, fallback, limits, KNOWN aliases, settings file.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "options/options.h"
@@ -162,6 +163,34 @@ TEST_F(SettingsFile, LongLinesAreReadInPiecesWithoutOverrun) {
   EXPECT_EQ(load("pad " + std::string(1019, 'p') + "tail 2\nafter 1\n"), 1);
   EXPECT_STREQ(s.find(-1, "tail", false), "2");
   EXPECT_STREQ(s.find(-1, "after", false), "1");
+}
+
+// Wrapped round, these would name display 0 or the global scope.
+TEST_F(SettingsFile, IndexesBeyondIntNameNoDisplayInSetOrSettingsFile) {
+  EXPECT_EQ(load(":4294967295 style fft\n:99999999999999999999 scale 5\n:4294967296 x 3\nlast 1\n"), 1);
+  EXPECT_EQ(output, "unknown display :4294967295\nunknown display :99999999999999999999\nunknown display :4294967296\n");
+  EXPECT_STREQ(s.find(-1, "last", false), "1");
+  EXPECT_EQ(s.scopes[0][1].key[0], 0);
+
+  g_options.release();
+  testing::internal::CaptureStdout();
+  for (const char *typed : {"set :4294967295 style fft", "set :-4294967297 scale 5", "set :4294967296 x"}) {
+    std::string line = typed;
+    int display = 0;
+    EXPECT_EQ(set_line(&line[0], &display), kSetDone);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "unknown display :4294967295\nunknown display :-4294967297\nunknown display :4294967296\nx -> (null)\n");
+  for (auto &scope : g_options.scopes) EXPECT_EQ(scope[0].key[0], 0);
+}
+
+TEST_F(Store, IntegersBeyondIntReadAsTheNearerLimit) {
+  s.set(-1, "up", "4294967296");
+  s.set(-1, "down", " -99999999999999999999x");
+  s.set(-1, "edge", "2147483647");
+  EXPECT_EQ(s.get_int(-1, "up", false, 0), INT_MAX);
+  EXPECT_EQ(s.get_int(-1, "down", false, 0), INT_MIN);
+  EXPECT_EQ(s.get_int(-1, "edge", false, 0), INT_MAX);
 }
 
 TEST_F(SettingsFile, SixtyOneKeysStopAtTheFullScope) {
