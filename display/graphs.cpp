@@ -11,6 +11,7 @@
 #include <new>
 
 #include "display/analyser.h"
+#include "display/slot_readers.h"
 #include "display/viewport.h"
 #include "options/options.h"
 
@@ -137,13 +138,7 @@ void graphs_t::create_analyser(int i) {
   Analyser *a = analysers[i];
   a->rows = Analyser::kHistoryRows;
 
-  const char *tuna_text = g_options.get_text(i, "tuna", false, nullptr);
-  double tuna = tuna_text ? atof(tuna_text) : 0.0;
-  if (!tuna_text || tuna <= 0) {
-    printf("no tuning? ('tuna' settings). assuming 440 Hz.");
-    tuna = 440.0;
-  }
-  s.tuning_bin = floor(static_cast<double>(kAnalyserLength) / feed->sample_rate * tuna);
+  s.tuning_bin = tuning_bin_of(g_options.get_text(i, "tuna", false, nullptr), feed->sample_rate);
 }
 
 double graphs_t::slice_frequency(int slot) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "display/graphs.h"
+#include "display/slot_readers.h"
 #include "harmonic/harmonic.h"
 #include "media/transform_view.h"
 #include "options/options.h"
@@ -31,6 +32,29 @@ TEST(FeedGraphs, TuningBinFollowsTunaAndTheFeedRate) {
   EXPECT_EQ(g_graphs.slots[1].tuning_bin, 10.0);  // floor(512 x 440 / 22050)
   g_graphs.feed->sample_rate = 44100;
   g_options.release();
+}
+
+// Renderers turn the bin into an int and read its octave from the slot's half row.
+TEST(FeedGraphs, TuningBinStaysInsideTheHalfRowAndRefusesNonFiniteTuna) {
+  const std::string guess = "no tuning? ('tuna' settings). assuming 440 Hz.";
+  const struct {
+    const char *tuna;
+    double bin;
+    std::string said;
+  } cases[] = {
+      {"inf", 5, guess},
+      {"nan", 5, guess},
+      {"-inf", 5, guess},
+      {"1e308", 255, "*** warning: tuna 1e+308 Hz lies above the spectrum (using bin 255)\n"},
+      {"22050", 255, "*** warning: tuna 22050 Hz lies above the spectrum (using bin 255)\n"},
+      {"21964", 255, ""},  // floor(255.002): the top bin itself
+      {"1e-300", 0, ""},
+  };
+  for (const auto &c : cases) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(tuning_bin_of(c.tuna, 44100), c.bin) << c.tuna;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said) << c.tuna;
+  }
 }
 
 TEST(FeedGraphs, GraphTypeTableAndDisplayOptions) {
