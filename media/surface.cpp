@@ -187,14 +187,7 @@ bool SurfaceField::load(const char *path, TransformState *v) {
       ++count;
       open_block = false;
     };
-    while (fgets(line, sizeof line, f)) {
-      size_t len = strlen(line);
-      // A line longer than the buffer: the rest of it is not a line of its own.
-      if (len > 0 && line[len - 1] != '\n' && !feof(f)) {
-        int ch;
-        while ((ch = fgetc(f)) != EOF && ch != '\n') {
-        }
-      }
+    while (read_side_line(f, line, sizeof line)) {
       line[strcspn(line, "\r\n")] = 0;
       if (line[0] == '#') continue;
       if (blank_line(line)) {

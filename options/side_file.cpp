@@ -27,3 +27,13 @@ SideFile open_side_file(const char *path, const char *mode, long max_bytes, cons
   *out = f;
   return SideFile::Open;
 }
+
+bool read_side_line(FILE *f, char *buf, int size) {
+  int n = 0, c = EOF;
+  while ((c = getc_unlocked(f)) != EOF) {
+    if (n < size - 1) buf[n++] = c ? static_cast<char>(c) : ' ';
+    if (c == '\n') break;
+  }
+  buf[n] = 0;
+  return n > 0 || c != EOF;
+}

@@ -22,3 +22,11 @@ enum class SideFile { Open, Missing, NotRegular, TooLarge };
 // `what` and give NotRegular or TooLarge. A file that cannot be opened gives
 // Missing with nothing printed: each reader has its own word for that.
 SideFile open_side_file(const char *path, const char *mode, long max_bytes, const char *what, FILE **out);
+
+// Reads the next line of a side file into buf: at most size - 1 of its
+// bytes, the line end included, then a terminator; the rest of a longer line
+// is dropped, so it never passes for a line of its own. The line runs to its
+// line end whatever bytes it holds: a NUL in it is kept as a blank (the text
+// readers would stop at it), and ends neither the line nor the text. False
+// at the end of the file.
+bool read_side_line(FILE *f, char *buf, int size);

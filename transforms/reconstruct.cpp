@@ -26,18 +26,8 @@ int floor_int(double v) {
   return static_cast<int>(std::floor(v));
 }
 
-// Reads one line into buf (at most size-1 characters); the rest of a longer
-// line is dropped so it never passes for a line of its own.
-bool read_text_line(FILE *f, char *buf, int size) {
-  if (!fgets(buf, size, f)) return false;
-  size_t len = strlen(buf);
-  if (len > 0 && buf[len - 1] != '\n' && !feof(f)) {
-    int c;
-    while ((c = fgetc(f)) != EOF && c != '\n') {
-    }
-  }
-  return true;
-}
+// Codebook and parameter lines are read as every side file's are.
+bool read_text_line(FILE *f, char *buf, int size) { return read_side_line(f, buf, size); }
 
 bool parse_real(const char *token, double *out) {
   char *end = nullptr;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "options/side_file.h"
 #include "tests/support/testkit.h"
@@ -42,6 +43,21 @@ TEST_F(SideFiles, OnlyRegularFilesWithinTheLimitOpen) {
     EXPECT_EQ(said, "*** warning: codebook '" + p + "' is not a regular file, not read\n");
   }
   EXPECT_EQ(open(path("huge"), kCodebookFileMax, &said), SideFile::TooLarge);
+}
+
+// A NUL ended the text of a line longer than the buffer, and the "rest of
+// the line" skipped was the next line: a surface file lost its block break.
+TEST_F(SideFiles, LinesRunToTheirLineEndWhateverBytesTheyHold) {
+  const std::string text = std::string("dim 5 5\0\n\ndim 7 7\n", 18) + std::string(30, 'x') + '\0' + "y\n" +
+                           std::string("a\0b\nlast", 8);
+  testkit::write_file(path("field"), text);
+  FILE *f = fopen(path("field").c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  char buf[16];
+  std::vector<std::string> lines;
+  while (read_side_line(f, buf, sizeof buf)) lines.push_back(buf);
+  fclose(f);
+  EXPECT_EQ(lines, (std::vector<std::string>{"dim 5 5 \n", "\n", "dim 7 7\n", std::string(15, 'x'), "a b\n", "last"}));
 }
 
 }  // namespace
