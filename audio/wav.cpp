@@ -1,7 +1,9 @@
 // WAV header checks, WavPair block I/O and the acquisition block reader.
 #include "audio/wav.h"
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -219,6 +221,33 @@ void put_le32(unsigned char *p, uint32_t v) {
 
 std::atomic<int> g_stop_transforms{0};
 
+namespace {
+
+// An output given up on (a write failed, or the run ended early): what
+// reached the file, cut to whole frames, is what its header tells, as a
+// finished run's does. What the disk would not take is dropped, so nothing
+// lands after the header is mended. False when there is nothing to mend (no
+// regular file, or not even a header) or it cannot be done.
+bool leave_true_sizes(FILE *f, int frame_bytes) {
+  fflush(f);
+  __fpurge(f);
+  const int fd = fileno(f);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kWavHeaderBytes) return false;
+  long long data = st.st_size - kWavHeaderBytes;
+  data -= data % frame_bytes;
+  if (ftruncate(fd, kWavHeaderBytes + data) != 0) return false;
+  const long long most = 0xffffffffLL - 36;
+  const uint32_t told = static_cast<uint32_t>(data > most ? most : data);
+  unsigned char riff[4], size[4];
+  put_le32(riff, told + 36);
+  put_le32(size, told);
+  // Rewriting bytes the file already holds needs no room on the disk.
+  return pwrite(fd, riff, 4, 4) == 4 && pwrite(fd, size, 4, 40) == 4;
+}
+
+}  // namespace
+
 bool WavPair::tell_length() {
   // The copied header claims the input's length; a run that wrote less (a
   // last partial block, or a run cut short) must not leave it claiming more.
@@ -278,6 +307,7 @@ bool WavPair::close_output(int dots) {
     errno = 0;
     if (fflush(f) != 0) err = errno ? errno : EIO;
   }
+  if (err) leave_true_sizes(f, 2 * frame_samples());
   errno = 0;
   if (fclose(f) != 0 && !err) err = errno ? errno : EIO;
   if (err) {
@@ -291,7 +321,11 @@ void WavPair::release() {
   free(in_block);
   free(out_block);
   in_block = out_block = nullptr;
-  if (output) fclose(output);
+  // Still open here: the run did not finish.
+  if (output) {
+    leave_true_sizes(output, 2 * frame_samples());
+    fclose(output);
+  }
   output = nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -200,6 +201,26 @@ Wav sine_wav(int sr, int frames, const std::vector<std::pair<double, double>> &t
     for (int c = 0; c < channels; ++c) w.samples[static_cast<size_t>(t) * channels + c] = s;
   }
   return w;
+}
+
+int with_file_size_limit(long bytes, const std::function<void()> &fn) {
+  fflush(stdout);
+  fflush(stderr);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    // Past the limit the kernel would end the process instead of failing the write.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !freopen("/dev/null", "w", stdout)) _exit(100);
+    fn();
+    _exit(0);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string read_file(const std::string &path) {

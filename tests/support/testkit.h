@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,12 @@ bool read_wav(const std::string &path, Wav &w, std::vector<unsigned char> *heade
 // Stereo sine mixture: each (frequency, amplitude) pair in both channels.
 Wav sine_wav(int sample_rate, int frames, const std::vector<std::pair<double, double>> &tones,
              int channels = 2);
+
+// Runs fn in a child process whose files cannot grow beyond `bytes`, as on a
+// full disk: the write that reaches the limit is cut short there and later
+// ones fail. The child's standard output goes nowhere. Its exit status
+// (0 when fn returned), or -1.
+int with_file_size_limit(long bytes, const std::function<void()> &fn);
 
 std::string read_file(const std::string &path);
 bool write_file(const std::string &path, const std::string &text);

@@ -1,6 +1,7 @@
 // WAV scaling rules, header checks and the acquisition block reader.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <string>
@@ -166,6 +167,35 @@ TEST_F(Files, FullDiskIsReportedByTheBlockWriteOrTheClose) {
       EXPECT_LT(written, blocks);
     }
     fclose(f);
+  }
+}
+
+// The disk fills mid-run (a block write fails) or at the end (the close
+// fails): the output keeps what reached it, whole frames, and its header
+// tells that length instead of the input's.
+TEST_F(Files, OutputCutShortByAFullDiskTellsWhatItHolds) {
+  const std::string in = path("a.wav"), out = path("f.wav");
+  testkit::write_wav(in, testkit::sine_wav(44100, 100 * 512, {{440, 0.5}}));
+  for (auto [blocks, limit] : {std::pair<int, long>{100, 100001}, {20, 30001}}) {
+    const int status = testkit::with_file_size_limit(limit, [&, blocks = blocks] {
+      FILE *f = fopen(in.c_str(), "rb");
+      WavPair p;
+      if (!p.open(f, in.c_str(), out.c_str(), 512, WavVariant::RequiredOutput)) _exit(3);
+      double v[512] = {0.25};
+      int written = 0;
+      while (written < blocks && p.write_checked(v, 512, written)) ++written;
+      if (written == blocks && p.close_output(written)) _exit(4);
+    });
+    ASSERT_EQ(status, 0) << blocks;
+    const std::string bytes = testkit::read_file(out);
+    const auto le32 = [&](size_t at) {
+      return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+             uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    ASSERT_GT(bytes.size(), 44u + 4 * 512) << blocks;
+    EXPECT_EQ(bytes.size(), 44u + (limit - 44) / 4 * 4) << blocks;
+    EXPECT_EQ(le32(4), bytes.size() - 8) << blocks;
+    EXPECT_EQ(le32(40), bytes.size() - 44) << blocks;
   }
 }
 
