@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -45,11 +46,31 @@ double seconds_since_start(const AnalysisLog &log) {
   return static_cast<double>(now.tv_sec - log.start_sec) + (now.tv_usec - log.start_usec) * 1e-6;
 }
 
-// Log mutex held, file open, the line written. Every line goes to the file
-// at once, so a line is never left half-written whatever ends the process.
-void finish_line_locked(AnalysisLog &log, FILE *f) {
-  if (fflush(f) != 0 || ferror(f)) {
-    printf("*** warning: analysis log cannot be written (%s). stopping.\n", strerror(errno));
+// The longest line: five reals of up to 317 characters, two ints, blanks.
+constexpr int kLineChars = 2048;
+
+// Log mutex held, file open. The line goes to the file at once, so a line is
+// never left half-written whatever ends the process; and the part of it a
+// full disk took is taken back, so no half line stays behind either. The
+// stream's own buffer is never used.
+void write_line_locked(AnalysisLog &log, FILE *f, const char *line, int length) {
+  if (length <= 0 || length >= kLineChars) return;
+  const int fd = fileno(f);
+  ssize_t put = 0;
+  int err = 0;
+  while (put < length && !err) {
+    const ssize_t n = write(fd, line + put, length - put);
+    if (n > 0)
+      put += n;
+    else if (n == 0 || errno != EINTR)
+      err = n == 0 ? EIO : errno;
+  }
+  if (err) {
+    if (put > 0) {
+      const off_t end = lseek(fd, 0, SEEK_CUR);
+      if (end >= put && ftruncate(fd, end - put) == 0) lseek(fd, end - put, SEEK_SET);
+    }
+    printf("*** warning: analysis log cannot be written (%s). stopping.\n", strerror(err));
     close_locked(log);
     return;
   }
@@ -112,8 +133,8 @@ void log_c5_frame(AnalysisLog &log, const double *row, int first, int last, doub
   const double score = semitone_score(row, first, last, scale);
   pthread_mutex_lock(&log.mutex);
   if (FILE *f = log.file.load(std::memory_order_relaxed)) {
-    fprintf(f, "%f %f\n", seconds_since_start(log), score);
-    finish_line_locked(log, f);
+    char line[kLineChars];
+    write_line_locked(log, f, line, snprintf(line, sizeof line, "%f %f\n", seconds_since_start(log), score));
   }
   pthread_mutex_unlock(&log.mutex);
 }
@@ -122,9 +143,10 @@ void log_iviv_pair(AnalysisLog &log, int bin, int partner_bin, double magnitude,
                    double ratio, double partner_ratio) {
   pthread_mutex_lock(&log.mutex);
   if (FILE *f = log.file.load(std::memory_order_relaxed)) {
-    fprintf(f, "%f %d %d %f %f %f %f\n", seconds_since_start(log), bin, partner_bin, magnitude,
-            partner_magnitude, ratio, partner_ratio);
-    finish_line_locked(log, f);
+    char line[kLineChars];
+    write_line_locked(log, f, line,
+                      snprintf(line, sizeof line, "%f %d %d %f %f %f %f\n", seconds_since_start(log), bin,
+                               partner_bin, magnitude, partner_magnitude, ratio, partner_ratio));
   }
   pthread_mutex_unlock(&log.mutex);
 }

@@ -3,6 +3,7 @@
 #include "analysis/analysis_log.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -134,6 +135,21 @@ TEST_F(Log, StartsAndStopsWhileLinesAreWritten) {
       ASSERT_EQ(l.substr(l.find(' ') + 1), "10 15 0.500000 0.250000 2.000000 3.000000") << f;
     }
   }
+}
+
+// The disk fills in the middle of a line: the part it took is taken back.
+TEST_F(Log, AFullDiskLeavesNoHalfLine) {
+  const std::string name = dir + "/full.log";
+  const int status = testkit::with_file_size_limit(1000, [&] {
+    start_analysis_log(log, 0, name.c_str());
+    for (int i = 0; i < 100 && log.wants_lines(); ++i) log_iviv_pair(log, 10, 15, 0.5, 0.25, 2, 3);
+    if (log.wants_lines()) _exit(3);  // the disk never filled
+  });
+  ASSERT_EQ(status, 0);
+  const std::string text = testkit::read_file(name);
+  ASSERT_GT(text.size(), 900u);
+  EXPECT_EQ(text.back(), '\n');
+  for (const std::string &l : lines_of(text)) EXPECT_EQ(l.substr(l.find(' ') + 1), "10 15 0.500000 0.250000 2.000000 3.000000");
 }
 
 TEST_F(Log, AFileThatCannotBeWrittenStopsTheLog) {
