@@ -5,6 +5,7 @@
 #include "audio/feed.h"
 #include "display/analyser.h"
 #include "display/graphs.h"
+#include "display/slot_readers.h"
 #include "display/spectrum_graphs.h"
 #include "display/wavelet_graphs.h"
 #include "options/options.h"
@@ -18,11 +19,7 @@ bool setup_wlet(graphs_t &, int i, DisplaySlot &s, Analyser *a) {
 }
 
 bool setup_w2d(graphs_t &, int i, DisplaySlot &s, Analyser *a) {
-  s.quadrant = g_options.get_int(i, "quadrant", false, 2);
-  if (s.quadrant >= 4) {
-    s.quadrant = 2;
-    printf("w2D quadrant index out-of-scope (defaulting to 2)\n");
-  }
+  s.quadrant = read_quadrant(i);
   if (!a->alloc_w2d()) {
     printf("cannot create W2D work buffers. memory problems.");
     fflush(stdout);

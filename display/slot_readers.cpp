@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "display/graphs.h"
+#include "options/options.h"
 
 double tuning_bin_of(const char *tuna_text, double sample_rate) {
   double tuna = tuna_text ? atof(tuna_text) : 0.0;
@@ -25,3 +26,11 @@ double tuning_bin_of(const char *tuna_text, double sample_rate) {
   return bin >= 0 ? bin : 0;
 }
 
+int read_quadrant(int display) {
+  int quadrant = g_options.get_int(display, "quadrant", false, 2);
+  if (quadrant >= 4) {
+    quadrant = 2;
+    printf("w2D quadrant index out-of-scope (defaulting to 2)\n");
+  }
+  return quadrant;
+}

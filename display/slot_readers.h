@@ -9,3 +9,6 @@
 // spectrum row (0..255), where every renderer looks for the octave.
 double tuning_bin_of(const char *tuna_text, double sample_rate);
 
+// The w2d graph's "quadrant" (default 2; 4 and above become 2, with the
+// message). Only its two low bits choose the quadrant drawn.
+int read_quadrant(int display);

@@ -8,7 +8,7 @@
 
 #include "display/analyser.h"
 #include "harmonic/harmonic.h"
-#include "options/options.h"
+#include "harmonic/slot_readers.h"
 
 namespace {
 
@@ -99,12 +99,7 @@ void draw_origami(graphs_t &, int slot_index, Analyser *an, DisplaySlot &slot, A
 namespace {
 
 bool setup_origami(graphs_t &, int i, DisplaySlot &s, Analyser *) {
-  s.o_depth = g_options.get_int(i, "o.depth", false, 0);
-  if (s.o_depth < 0 || s.o_depth > kOrigamiMaxDepth) {
-    const int use = s.o_depth < 0 ? 0 : kOrigamiMaxDepth;
-    printf("*** warning: o.depth %d is out of range 0..%d (using %d)\n", s.o_depth, kOrigamiMaxDepth, use);
-    s.o_depth = use;
-  }
+  s.o_depth = read_origami_depth(i);
   return true;
 }
 

@@ -7,23 +7,14 @@
 
 #include "display/analyser.h"
 #include "harmonic/harmonic.h"
-#include "options/options.h"
+#include "harmonic/slot_readers.h"
 
 namespace {
 
 constexpr double kTurn = 6.283185307179586;
 
-// The furthest row read is 2 x beat, inside the history's 256 rows.
-constexpr int kMaxBeat = 126;
-bool beat_acceptable(int beat) { return beat >= 0 && beat <= kMaxBeat; }
-
 bool setup_spiral(graphs_t &, int i, DisplaySlot &s, Analyser *) {
-  s.beat = g_options.get_int(i, "beat", false, 0);
-  // A negative beat would read rows before the newest one.
-  if (!beat_acceptable(s.beat)) {
-    s.beat = 0;
-    printf("SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n");
-  }
+  s.beat = read_beat(i);
   return true;
 }
 

@@ -1,0 +1,31 @@
+// Slot option readers of the harmonic displays.
+#include "harmonic/slot_readers.h"
+
+#include <cstdio>
+
+#include "harmonic/mirror.h"
+#include "harmonic/origami.h"
+#include "options/options.h"
+
+int read_beat(int display) {
+  const int beat = g_options.get_int(display, "beat", false, 0);
+  // A negative beat would read rows before the newest one.
+  if (beat_acceptable(beat)) return beat;
+  printf("SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n");
+  return 0;
+}
+
+int read_origami_depth(int display) {
+  const int depth = g_options.get_int(display, "o.depth", false, 0);
+  if (depth >= 0 && depth <= kOrigamiMaxDepth) return depth;
+  const int use = depth < 0 ? 0 : kOrigamiMaxDepth;
+  printf("*** warning: o.depth %d is out of range 0..%d (using %d)\n", depth, kOrigamiMaxDepth, use);
+  return use;
+}
+
+MirrorState *read_mirror(int display, double sample_rate) {
+  const double growth = g_options.get_double(display, "m.growth", true, 1.0);
+  const double bass = g_options.get_double(display, "m.bass", true, 10.0);
+  const int iter = g_options.get_int(display, "m.iter", true, 10);
+  return create_mirror(bass, growth, sample_rate, iter);
+}

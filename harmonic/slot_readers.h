@@ -1,0 +1,20 @@
+// What the harmonic displays read from a slot's options; no GL here, so
+// every reader can be driven on its own.
+#pragma once
+
+struct MirrorState;
+
+// The spiral folds round `beat` frames ago and reads up to 2 x beat rows
+// back, inside the history's 256 rows.
+constexpr int kMaxBeat = 126;
+inline bool beat_acceptable(int beat) { return beat >= 0 && beat <= kMaxBeat; }
+
+// The spiral's "beat" (default 0; outside 0..126 it is 0, with the message).
+int read_beat(int display);
+// The origami's "o.depth" (default 0), held inside 0..kOrigamiMaxDepth with
+// a warning.
+int read_origami_depth(int display);
+// The mirror's work state from "m.growth", "m.bass" and "m.iter" (each
+// reported when missing) at the given sample rate; null, with its message,
+// when its grids cannot be had.
+MirrorState *read_mirror(int display, double sample_rate);
