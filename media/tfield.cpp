@@ -21,6 +21,20 @@ constexpr int kBlock = 512;
 // times as long, and a typo of a million would take days.
 constexpr int kMaxFieldPasses = 10;
 
+// The pass count a run takes, from a file or live (where a block's passes run
+// under the GUI lock: a huge count would freeze the window and the console).
+int checked_passes(int passes) {
+  if (passes < 0) {
+    printf("*** warning: passes must be >=0, using 0\n");
+    return 0;
+  }
+  if (passes > kMaxFieldPasses) {
+    printf("*** warning: passes %d capped at %d\n", passes, kMaxFieldPasses);
+    return kMaxFieldPasses;
+  }
+  return passes;
+}
+
 int field_command(char *line, int mode) {
   TransformState *view = &g_graphs.live;
   stop_live_for_command();
@@ -51,7 +65,7 @@ int field_command(char *line, int mode) {
   g_graphs.reread_display_options();
   if (!input) {
     const double gain = g_options.get_double(-1, "s.gain", false, 1.0);
-    const int passes = g_options.get_int(-1, "s.passes", false, 1);
+    const int passes = checked_passes(g_options.get_int(-1, "s.passes", false, 1));
     {
       GuiLock lock;
       snprintf(view->surface_file, sizeof view->surface_file, "%s", texts[0]);
@@ -104,14 +118,7 @@ int field_main(int count, char **vector, TransformState *shared) {
     field.load(surface_file, view);
   }
   field.print();
-  if (passes < 0) {
-    printf("*** warning: passes must be >=0, using 0\n");
-    passes = 0;
-  }
-  if (passes > kMaxFieldPasses) {
-    printf("*** warning: passes %d capped at %d\n", passes, kMaxFieldPasses);
-    passes = kMaxFieldPasses;
-  }
+  passes = checked_passes(passes);
   printf("transform: gain=%g passes=%d\n", gain, passes);
   printf("---------- reading input .wav\n");
 

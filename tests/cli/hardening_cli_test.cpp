@@ -114,6 +114,14 @@ TEST(HardeningCli, EndlessSideFilesAndHugeCountsEndPromptly) {
   EXPECT_EQ(e.frames(), 512u * 6 + 100);
 }
 
+TEST(HardeningCli, LiveSurfacesTakeNoMorePassesThanAFileRun) {
+  Dir d;
+  d.fill();
+  auto r = d.run("set s.passes 1000000\ntfield\nmute\n", 60);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("*** warning: passes 1000000 capped at 10\n"), std::string::npos) << r.out;
+}
+
 TEST(HardeningCli, ReconstructRefusesABandItCannotUse) {
   Dir d;
   d.fill();
