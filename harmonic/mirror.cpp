@@ -46,14 +46,26 @@ void draw_mirror(graphs_t &manager, int slot_index, Analyser *a, DisplaySlot &sl
       const double zq = cos(kPi * sqrt(sy * sy * qy * qy + sx * sx * qx * qx));
       const double d = sqrt((px - qx) * (px - qx) + (py - qy) * (py - qy));
       const double stride = d < 1 ? 0.1 : 1 / d;
-      for (double s = 0; s < 1; s += stride) {
+      auto point = [&](double s) {
         const double x = (1 - s) * qx + s * px, y = (1 - s) * qy + s * py;
         const double v = m->current[m->mirror_cell(x, y)] * slot.scale;
         float r, g, b;
         heat_colour(static_cast<float>(v), &r, &g, &b);
         glColor3f(r, g, b);
         glVertex3d(x * sx, y * sy, (1 - s) * zq + s * zp);
+      };
+      if (d <= m->width + m->height + 2) {
+        for (double s = 0; s < 1; s += stride) point(s);
+        continue;
       }
+      // Longer, the stretch runs mostly outside the window (a spiral that
+      // winds inwards), or is endless: only its points over the window are
+      // drawn, or the frame would take millions of them, or never end.
+      double lo, hi;
+      if (!(stride > 0) ||
+          !clip_segment(qx, qy, px - qx, py - qy, m->min_x - 1, m->min_y - 1, m->max_x + 1, m->max_y + 1, &lo, &hi))
+        continue;
+      for (double k = ceil(lo / stride); k * stride < 1 && k * stride <= hi; ++k) point(k * stride);
     }
   }
   const size_t cells = static_cast<size_t>(m->width) * m->height;

@@ -36,6 +36,11 @@ struct MirrorState {
   void mirror_bin(double t, const double *row, int h, double top_frequency, double tuning_bin);
 };
 
+// The stretch [*lo, *hi] of s in 0..1 where (ax, ay) + s (ux, uy) lies within
+// min..max on both axes; false when there is none.
+bool clip_segment(double ax, double ay, double ux, double uy, double min_x, double min_y, double max_x,
+                  double max_y, double *lo, double *hi);
+
 // Grids beyond this many cells are refused as out of memory: a steep growth
 // would otherwise ask for any size at all.
 constexpr size_t kMirrorMaxCells = size_t(1) << 24;

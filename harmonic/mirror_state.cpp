@@ -2,6 +2,7 @@
 #include "harmonic/mirror.h"
 
 #include <cmath>
+#include <utility>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,16 +42,54 @@ size_t MirrorState::relative_cell(double cx, double cy) const {
 
 size_t MirrorState::mirror_cell(double x, double y) const { return relative_cell(x - min_x, y - min_y); }
 
+bool clip_segment(double ax, double ay, double ux, double uy, double min_x, double min_y, double max_x,
+                  double max_y, double *lo, double *hi) {
+  *lo = 0;
+  *hi = 1;
+  const double start[2] = {ax, ay}, along[2] = {ux, uy}, low[2] = {min_x, min_y}, high[2] = {max_x, max_y};
+  for (int i = 0; i < 2; ++i) {
+    if (along[i] == 0) {
+      if (!(start[i] >= low[i] && start[i] <= high[i])) return false;
+      continue;
+    }
+    double a = (low[i] - start[i]) / along[i], b = (high[i] - start[i]) / along[i];
+    if (a > b) std::swap(a, b);
+    if (a > *lo) *lo = a;
+    if (b < *hi) *hi = b;
+  }
+  return *lo <= *hi;
+}
+
 void MirrorState::mirror_transfer(double gain, int ax, int ay, int bx, int by, int cx, int cy, int dx, int dy) {
   const double ux = static_cast<double>(bx) - ax, uy = static_cast<double>(by) - ay;
   const double wx = static_cast<double>(dx) - cx, wy = static_cast<double>(dy) - cy;
   const double len = sqrt(ux * ux + uy * uy);
   // Both ends in one cell: a unit step still visits both ends, and ends.
   const double step = len > 1 ? 1 / len : 1;
-  for (double s = 0; s <= 1; s += step) {
+  auto visit = [&](double s) {
     const double v = current[relative_cell(trunc(cx + s * wx), trunc(cy + s * wy))] * gain;
     next[relative_cell(trunc(ax + s * ux), trunc(ay + s * uy))] = 2 / (1 + exp(-5 * v * v)) - 1;
+  };
+  if (len <= width + height + 2) {
+    for (double s = 0; s <= 1; s += step) visit(s);
+    return;
   }
+  // A longer target runs mostly outside the window (a spiral that winds
+  // inwards leaves its low notes far out): millions of steps a frame, each of
+  // them but the few inside writing element 0, where only the last write
+  // stays. So: the last step before the window, the steps inside it, and the
+  // very last step.
+  const double last = floor(len);
+  double lo, hi;
+  if (!clip_segment(ax, ay, ux, uy, -1, -1, width, height, &lo, &hi)) {
+    visit(last * step);
+    return;
+  }
+  const double first = ceil(lo / step);
+  if (first > 0) visit((first - 1) * step);
+  double k = first;
+  for (; k <= last && k * step <= hi; ++k) visit(k * step);
+  if (k <= last) visit(last * step);
 }
 
 void MirrorState::mirror_interval(double f, double rho, double gain) {

@@ -129,6 +129,27 @@ TEST_F(Mirror, AFrameMirrorsIntoNextAndCopiesItIntoCurrent) {
   EXPECT_NEAR(m->current[m->mirror_cell(px, py)], 2 / (1 + exp(-5 * v * v)) - 1, 1e-12);
 }
 
+// A spiral winding inwards leaves its low notes millions of cells outside
+// the window: the frame draws the stretches over the window and ends.
+TEST_F(Mirror, StretchesFarOutsideTheWindowAreDrawnOnlyOverIt) {
+  testing::internal::CaptureStdout();
+  g_graphs.release_work(0);
+  m = create_mirror(81001, -6, 44100, 10);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(m, nullptr);
+  g_graphs.slots[0].work = m;
+  g_graphs.slots[0].work_type = kGraphMirror;
+  const double sx = 2.0 / m->width, sy = 2.0 / m->height;
+  std::vector<Vertex> pts = draw();
+  ASSERT_GT(pts.size(), 1000u);
+  for (const Vertex &v : pts) {
+    ASSERT_GE(v.x - g_graphs.slots[0].x, (m->min_x - 1.001) * sx);
+    ASSERT_LE(v.x - g_graphs.slots[0].x, (m->max_x + 1.001) * sx);
+    ASSERT_GE(v.y, (m->min_y - 1.001) * sy);
+    ASSERT_LE(v.y, (m->max_y + 1.001) * sy);
+  }
+}
+
 TEST_F(Mirror, NoStateDrawsNothing) {
   testing::internal::CaptureStdout();
   g_graphs.release_work(0);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "audio/feed.h"
 #include "display/graphs.h"
@@ -144,6 +145,31 @@ TEST(Mirror, TransfersWriteTheSquashedSourceAndEnd) {
   m->next[0] = 0.25;
   m->mirror_transfer(1, -50, -50, -40, -50, 30, 9, 40, 9);
   EXPECT_NE(m->next[0], 0.25);
+  destroy(m);
+}
+
+// A target far longer than the window (a spiral winding inwards puts its low
+// notes millions of cells out) is walked only over the window: the result is
+// the plain walk's, element 0 holding the last of its many writes.
+TEST(Mirror, LongTargetsLeaveWhatThePlainWalkLeaves) {
+  MirrorState *m = make(10, 1, 44100, 10);
+  ASSERT_NE(m, nullptr);
+  const size_t cells = static_cast<size_t>(m->width) * m->height;
+  for (size_t c = 0; c < cells; ++c) m->current[c] = m->next[c] = (c * 7919 % 1000) / 1000.0;
+  std::vector<double> want(m->next, m->next + cells);
+  // Targets that leave the window, and that come into it; their sources stay
+  // inside, so each write to element 0 differs.
+  const int lines[2][8] = {{-2000, -700, 2600, 900, 300, 200, 100, 100}, {2600, 900, 300, 100, 100, 100, 300, 200}};
+  for (const int *e : lines) {
+    const double ux = e[2] - e[0], uy = e[3] - e[1], wx = e[6] - e[4], wy = e[7] - e[5];
+    const double step = 1 / std::sqrt(ux * ux + uy * uy);
+    for (double s = 0; s <= 1; s += step) {
+      const double v = m->current[m->relative_cell(trunc(e[4] + s * wx), trunc(e[5] + s * wy))] * 1.5;
+      want[m->relative_cell(trunc(e[0] + s * ux), trunc(e[1] + s * uy))] = 2 / (1 + exp(-5 * v * v)) - 1;
+    }
+    m->mirror_transfer(1.5, e[0], e[1], e[2], e[3], e[4], e[5], e[6], e[7]);
+    EXPECT_EQ(std::vector<double>(m->next, m->next + cells), want) << e[2];
+  }
   destroy(m);
 }
 
