@@ -44,9 +44,7 @@ TEST(FeedGraphs, TuningBinStaysInsideTheHalfRowAndRefusesNonFiniteTuna) {
   } cases[] = {
       {"inf", 5, guess},
       {"nan", 5, guess},
-      {"-inf", 5, guess},
       {"1e308", 255, "*** warning: tuna 1e+308 Hz lies above the spectrum (using bin 255)\n"},
-      {"22050", 255, "*** warning: tuna 22050 Hz lies above the spectrum (using bin 255)\n"},
       {"21964", 255, ""},  // floor(255.002): the top bin itself
       {"1e-300", 0, ""},
   };
