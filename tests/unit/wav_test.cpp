@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "audio/wav.h"
 #include "tests/support/testkit.h"
@@ -73,22 +76,25 @@ TEST_F(Files, StereoFramesAverageAndMonoIsCopiedToBothChannels) {
   EXPECT_EQ(h, testkit::wav_header(44100, 2, 16, 8));  // copied, sizes not recomputed
 }
 
-TEST_F(Files, OtherBitWidthsStillDecodeAs16Bit) {
+// The header's width is believed: these four bytes are four 8-bit samples
+// (unsigned, 128 is silence), not two 16-bit ones.
+TEST_F(Files, AHeaderSaying8BitsIsDecodedAs8Bit) {
   testkit::Wav w;
   w.channels = 1;
   w.bits = 8;
-  w.samples = {16384, -16384};
+  w.samples = {16384, -16384};  // bytes 00 40 00 c0
   testkit::write_wav(path("m8.wav"), w);
   FILE *f = fopen(path("m8.wav").c_str(), "rb");
   WavPair p;
   testing::internal::CaptureStdout();
   ASSERT_TRUE(p.open(f, path("m8.wav").c_str(), nullptr, 8, WavVariant::OptionalOutput));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("warning: MONO (#channels: 1). making L=R.\n"),
-            std::string::npos);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "format: WAV, 8-bit\nsamplerate: 44100\nbits/sample: 8\n"
+            "warning: MONO (#channels: 1). making L=R.\naudio I/O ok\n");
   double v[8];
-  ASSERT_EQ(p.read_block(v, 8), 2);
-  EXPECT_EQ(v[0], sample_to_value(16384));
-  EXPECT_EQ(v[1], sample_to_value(-16384));
+  ASSERT_EQ(p.read_block(v, 8), 4);
+  const int16_t as16[4] = {-128 * 256, -64 * 256, -128 * 256, 64 * 256};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], sample_to_value(as16[i])) << i;
   fclose(f);
 }
 
@@ -97,9 +103,9 @@ TEST_F(Files, BadInputsAreRefusedAndTheOutputIsNeverCreated) {
   auto h = testkit::wav_header(44100, 2, 16, 0);
   h[0] = 'r';
   testkit::write_file(path("riff.wav"), std::string(h.begin(), h.end()));
-  struct Case { const char *file; const char *message; } cases[] = {
+  struct Case { const char *file; std::string message; } cases[] = {
       {"short.wav", "not a valid WAV file. aborting.\n"},
-      {"riff.wav", "not a RIFF WAV file. aborting.\n"},
+      {"riff.wav", "'" + path("riff.wav") + "': not a sound file of a known format. aborting.\n"},
       {"", "not a valid WAV file. aborting.\n"},  // the folder itself
   };
   for (auto &c : cases) {
@@ -223,6 +229,53 @@ TEST_F(Files, AcquisitionReaderMessagesAndMono) {
   ASSERT_TRUE(r.next_frame(l, rr));
   EXPECT_EQ(l, rr);
   EXPECT_EQ(l, sample_to_value(1000));
+  r.close();
+}
+
+// Only plain 16-bit PCM in the 44-byte layout, with nothing after its
+// samples, keeps the program's own byte path.
+TEST(CanonicalWav, OnlyThe44ByteLayoutOf16BitPcmWithNothingAfterTheSamples) {
+  const long long whole = 44 + 400;
+  auto header = [](const std::vector<unsigned char> &bytes) {
+    WavHeader h;
+    memcpy(h.bytes, bytes.data(), kWavHeaderBytes);
+    return h;
+  };
+  const auto plain = testkit::wav_header(48000, 1, 16, 400);
+  EXPECT_TRUE(is_canonical_wav(header(plain), whole));
+  EXPECT_TRUE(is_canonical_wav(header(plain), 44 + 100));  // cut short: read what is there
+  EXPECT_TRUE(is_canonical_wav(header(plain), -1));        // a pipe
+  EXPECT_TRUE(is_canonical_wav(header(testkit::wav_header(44100, 2, 16, 0)), whole));  // size never filled in
+  EXPECT_TRUE(is_canonical_wav(header(testkit::wav_header(44100, 2, 0, 400)), whole));  // "auto"
+  EXPECT_FALSE(is_canonical_wav(header(plain), whole + 30));  // a chunk after the samples
+  for (int bits : {8, 24, 32}) EXPECT_FALSE(is_canonical_wav(header(testkit::wav_header(44100, 2, bits, 400)), whole));
+  struct Change { int at; const char *bytes; } changes[] = {
+      {0, "RIFX"}, {8, "AIFF"}, {12, "JUNK"}, {16, "\x12"}, {20, "\x03"}, {20, "\xfe\xff"}, {36, "LIST"}};
+  for (const Change &c : changes) {
+    auto b = plain;
+    memcpy(&b[c.at], c.bytes, strlen(c.bytes));
+    EXPECT_FALSE(is_canonical_wav(header(b), whole)) << c.at << " " << c.bytes;
+  }
+}
+
+// Decoded files play in whole blocks of 1024 frames, on the 16-bit scale.
+TEST_F(Files, AcquisitionReaderDecodesOtherFormatsInWholeBlocks) {
+  testkit::Wav w = testkit::sine_wav(44100, 2500, {{440, 0.5}, {1234, 0.25}});
+  testkit::write_wav(path("s16.wav"), w);
+  ASSERT_EQ(system(("sox " + path("s16.wav") + " -b 24 " + path("s24.wav")).c_str()), 0);
+  AcqReader r;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(r.open_input(path("s24.wav").c_str()), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "format: WAV, 24-bit\nsamplerate: 44100\nbits/sample: 24\nstereo wave\n");
+  double l, rr;
+  int frames = 0;
+  while (r.next_frame(l, rr)) {
+    ASSERT_EQ(l, sample_to_value(w.samples[2 * frames])) << frames;
+    ASSERT_EQ(rr, sample_to_value(w.samples[2 * frames + 1])) << frames;
+    ++frames;
+  }
+  EXPECT_EQ(frames, 2048);
   r.close();
 }
 
