@@ -284,6 +284,36 @@ TEST_F(FeedCallback, ResampledFileFeedsTheFileRingsAnOctaveLower) {
   EXPECT_NEAR(peak, 0.5, 0.02);
 }
 
+// A 48 kHz file on a card that runs at 44100 Hz: the rings get 44100 values
+// per second of the file, so its tone keeps its pitch and the file its
+// length; the resample effect still stretches it on top.
+TEST_F(FeedCallback, ConvertedFileKeepsItsPitchAndLengthAtTheCardsRate) {
+  const std::string path = file(testkit::sine_wav(48000, 48000, {{440, 0.5}}));
+  for (double effect : {0.0, 2.0}) {
+    g_options.set(-1, "resample", effect > 0 ? "2" : "0");
+    configure(path);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(feed->convert_to(44100));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "the card runs at 44100 Hz: converting the file's 48000 Hz\n");
+    EXPECT_EQ(feed->sample_rate, 44100);
+    long t = 0;
+    while (run(t) == 0 && t < 200000) {
+    }
+    EXPECT_EQ(feed->state.load(), kFeedEnded);
+    // 46 whole blocks of 1024 frames are played; the converter holds back a few.
+    const double stretch = effect > 0 ? effect : 1.0;
+    EXPECT_NEAR(static_cast<double>(t), 46 * 1024 * 44100.0 / 48000 * stretch, 200 * stretch) << effect;
+    // 0.2 s of the newest values: 88 periods of 440 Hz (44 when stretched).
+    const int end = feed->current_index();
+    int rises = 0;
+    for (int n = 1; n < 8820; ++n) {
+      const int k = (end - 100 - n + 2 * kRingLength) % kRingLength;
+      if (ring(2, k) < 0 && ring(2, (k + 1) % kRingLength) >= 0) ++rises;
+    }
+    EXPECT_NEAR(rises, 88 / stretch, 1) << effect;
+  }
+}
+
 TEST(FeedSettings, UnusableSampleRatesBecome44100) {
   for (const char *rate : {"0", "-8000", "1000000", "abc"}) {
     g_options.release();
