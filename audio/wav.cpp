@@ -74,8 +74,10 @@ bool is_canonical_wav(const WavHeader &h, long long file_bytes) {
 void make_canonical_header(unsigned char out[kWavHeaderBytes], int channels, int sample_rate,
                            long long frames) {
   const uint32_t block = static_cast<uint32_t>(channels) * 2;
-  const long long bytes = frames > 0 ? frames * block : 0;
-  const uint32_t data = bytes > 0xffffffffLL - 36 ? 0xffffffffu - 36 : static_cast<uint32_t>(bytes);
+  // The length the input claims, if a header can hold it; a run that writes
+  // another length has its header told at the end.
+  const long long most = (0xffffffffLL - 36) / (block ? block : 1);
+  const uint32_t data = static_cast<uint32_t>((frames > 0 ? (frames < most ? frames : most) : 0) * block);
   memcpy(out, "RIFF", 4);
   put_le32(out + 4, data + 36);
   memcpy(out + 8, "WAVEfmt ", 8);
