@@ -391,6 +391,7 @@ int AcqReader::open_input(const char *path) {
     channels = decoded.channels;
     bits_per_sample = decoded.bits_per_sample;
     decoded_pos = kDecodedFrames;
+    decoded_ahead = decoded.read(kDecodedFrames);
     report_format(decoded);
     report_channels(channels);
     return 0;
@@ -410,7 +411,9 @@ int AcqReader::open_input(const char *path) {
 bool AcqReader::next_block() {
   if (!file) return false;
   if (decoded.is_open()) {
-    if (decoded.read(kDecodedFrames) < kDecodedFrames) return false;
+    const int got = decoded_ahead >= 0 ? decoded_ahead : decoded.read(kDecodedFrames);
+    decoded_ahead = -1;
+    if (got < kDecodedFrames) return false;
     block_pos = 0;
     decoded_pos = 0;
     return true;
@@ -449,6 +452,7 @@ void AcqReader::block_frame(int i, double &left, double &right) const {
 
 void AcqReader::close() {
   decoded.close();
+  decoded_ahead = -1;
   if (file) fclose(file);
   file = nullptr;
 }

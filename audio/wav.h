@@ -148,8 +148,10 @@ struct WavPair {
 // The acquisition engine's file reader, one frame at a time from blocks: a
 // canonical file in blocks of 4096 bytes, any other in blocks of
 // kDecodedFrames frames decoded into a buffer made when the file opens, so
-// the audio callback that reads it allocates nothing. A short block (the
-// end, or a decoding error) ends the input; its frames are not played.
+// the audio callback that reads it allocates nothing (decoders that make
+// their state on their first block, FLAC's and Vorbis's, have it made at
+// open). A short block (the end, or a decoding error) ends the input; its
+// frames are not played.
 struct AcqReader {
   static constexpr int kBlockBytes = 4096;
   static constexpr int kDecodedFrames = 1024;
@@ -159,6 +161,7 @@ struct AcqReader {
   int bits_per_sample = 0;
   int block_pos = 0;    // canonical: byte position in block; both: 0 after a block read
   int decoded_pos = 0;  // decoded: next frame of the block
+  int decoded_ahead = -1;  // frames of the first block, decoded at open; -1 once handed out
   unsigned char block[kBlockBytes] = {};
   SoundFile decoded;    // open when the file is not canonical
 
