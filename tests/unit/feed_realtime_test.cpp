@@ -58,7 +58,9 @@ TEST(FeedRealtime, PlayingADecodedFileAllocatesNothing) {
       testing::internal::CaptureStdout();
       feed->prepare();
       ASSERT_EQ(feed->open_input((dir + "/" + name).c_str()), 0);
-      if (card_rate) ASSERT_TRUE(feed->convert_to(card_rate));
+      if (card_rate) {
+        ASSERT_TRUE(feed->convert_to(card_rate));
+      }
       testing::internal::GetCapturedStdout();
       feed->stream.store(&marker);
       feed->state.store(kFeedRunning);
