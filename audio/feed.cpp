@@ -75,18 +75,15 @@ PaError open_stream(PaStream **s, int in_device, int out_device, int rate, DataF
   return Pa_OpenStream(s, &in, &out, rate, kFramesPerBuffer, paNoFlag, pa_callback, feed);
 }
 
-// Before the library's own words: a rate the card will not run, and what to do.
+// Before the library's own words: the file's rate and the card's own both
+// refused, and what to do.
 void report_refused_rate(const DataFeed &feed, int out_device) {
   const PaDeviceInfo *d = out_device >= 0 ? Pa_GetDeviceInfo(out_device) : nullptr;
   const int card = d ? static_cast<int>(d->defaultSampleRate) : 0;
-  if (feed.reader.file)
-    fprintf(stderr,
-            "the card '%s' runs at %d Hz and plays neither the file's %d Hz nor its own rate: convert the file "
-            "to %d Hz (for example: sox in.wav -r %d out.wav) or choose another card with 'set audio.out'\n",
-            device_name(out_device), card, feed.file_rate, card, card);
-  else
-    fprintf(stderr, "the card '%s' runs at %d Hz and does not play %d Hz: set samplerate %d\n",
-            device_name(out_device), card, feed.sample_rate, card);
+  fprintf(stderr,
+          "the card '%s' plays neither the file's %d Hz nor its own %d Hz: convert the file to a rate the card "
+          "plays (for example: sox in.wav -r %d out.wav) or choose another card with 'set audio.out'\n",
+          device_name(out_device), feed.file_rate, card, card);
 }
 
 }  // namespace
@@ -372,7 +369,7 @@ int DataFeed::start() {
     pthread_mutex_unlock(&control);
     return 0;
   }
-  if (err == paInvalidSampleRate && initialised) report_refused_rate(*this, out_device);
+  if (err == paInvalidSampleRate && initialised && reader.file) report_refused_rate(*this, out_device);
   if (initialised) Pa_Terminate();
   quiet.end();
   report_pa_error(err);
