@@ -16,12 +16,9 @@ uint32_t le32(const unsigned char *p) {
 }
 uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-void put_le32(unsigned char *p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void put_le16(unsigned char *p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
+// Little-endian, `bytes` wide.
+void store_le(unsigned char *p, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 long long file_size(FILE *f) {
@@ -79,17 +76,17 @@ void make_canonical_header(unsigned char out[kWavHeaderBytes], int channels, int
   const long long most = (0xffffffffLL - 36) / (block ? block : 1);
   const uint32_t data = static_cast<uint32_t>((frames > 0 ? (frames < most ? frames : most) : 0) * block);
   memcpy(out, "RIFF", 4);
-  put_le32(out + 4, data + 36);
+  store_le(out + 4, data + 36, 4);
   memcpy(out + 8, "WAVEfmt ", 8);
-  put_le32(out + 16, 16);
-  put_le16(out + 20, 1);
-  put_le16(out + 22, static_cast<uint16_t>(channels));
-  put_le32(out + 24, static_cast<uint32_t>(sample_rate));
-  put_le32(out + 28, static_cast<uint32_t>(sample_rate) * block);
-  put_le16(out + 32, static_cast<uint16_t>(block));
-  put_le16(out + 34, 16);
+  store_le(out + 16, 16, 4);
+  store_le(out + 20, 1, 2);
+  store_le(out + 22, static_cast<uint16_t>(channels), 2);
+  store_le(out + 24, static_cast<uint32_t>(sample_rate), 4);
+  store_le(out + 28, static_cast<uint32_t>(sample_rate) * block, 4);
+  store_le(out + 32, static_cast<uint16_t>(block), 2);
+  store_le(out + 34, 16, 2);
   memcpy(out + 36, "data", 4);
-  put_le32(out + 40, data);
+  store_le(out + 40, data, 4);
 }
 
 void report_unreadable(const char *path, const SoundFile &decoded) {
@@ -281,6 +278,14 @@ namespace {
 void failure_line(const char *path, int err, int dots) {
   if (dots > 0) putchar('\n');
   report_write_failure(path, err);
+}
+
+}  // namespace
+
+namespace {
+
+void put_le32(unsigned char *p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 }  // namespace
