@@ -3,10 +3,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "audio/wav.h"
 #include "tests/support/testkit.h"
@@ -229,53 +226,6 @@ TEST_F(Files, AcquisitionReaderMessagesAndMono) {
   ASSERT_TRUE(r.next_frame(l, rr));
   EXPECT_EQ(l, rr);
   EXPECT_EQ(l, sample_to_value(1000));
-  r.close();
-}
-
-// Only plain 16-bit PCM in the 44-byte layout, with nothing after its
-// samples, keeps the program's own byte path.
-TEST(CanonicalWav, OnlyThe44ByteLayoutOf16BitPcmWithNothingAfterTheSamples) {
-  const long long whole = 44 + 400;
-  auto header = [](const std::vector<unsigned char> &bytes) {
-    WavHeader h;
-    memcpy(h.bytes, bytes.data(), kWavHeaderBytes);
-    return h;
-  };
-  const auto plain = testkit::wav_header(48000, 1, 16, 400);
-  EXPECT_TRUE(is_canonical_wav(header(plain), whole));
-  EXPECT_TRUE(is_canonical_wav(header(plain), 44 + 100));  // cut short: read what is there
-  EXPECT_TRUE(is_canonical_wav(header(plain), -1));        // a pipe
-  EXPECT_TRUE(is_canonical_wav(header(testkit::wav_header(44100, 2, 16, 0)), whole));  // size never filled in
-  EXPECT_TRUE(is_canonical_wav(header(testkit::wav_header(44100, 2, 0, 400)), whole));  // "auto"
-  EXPECT_FALSE(is_canonical_wav(header(plain), whole + 30));  // a chunk after the samples
-  for (int bits : {8, 24, 32}) EXPECT_FALSE(is_canonical_wav(header(testkit::wav_header(44100, 2, bits, 400)), whole));
-  struct Change { int at; const char *bytes; } changes[] = {
-      {0, "RIFX"}, {8, "AIFF"}, {12, "JUNK"}, {16, "\x12"}, {20, "\x03"}, {20, "\xfe\xff"}, {36, "LIST"}};
-  for (const Change &c : changes) {
-    auto b = plain;
-    memcpy(&b[c.at], c.bytes, strlen(c.bytes));
-    EXPECT_FALSE(is_canonical_wav(header(b), whole)) << c.at << " " << c.bytes;
-  }
-}
-
-// Decoded files play in whole blocks of 1024 frames, on the 16-bit scale.
-TEST_F(Files, AcquisitionReaderDecodesOtherFormatsInWholeBlocks) {
-  testkit::Wav w = testkit::sine_wav(44100, 2500, {{440, 0.5}, {1234, 0.25}});
-  testkit::write_wav(path("s16.wav"), w);
-  ASSERT_EQ(system(("sox " + path("s16.wav") + " -b 24 " + path("s24.wav")).c_str()), 0);
-  AcqReader r;
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(r.open_input(path("s24.wav").c_str()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "format: WAV, 24-bit\nsamplerate: 44100\nbits/sample: 24\nstereo wave\n");
-  double l, rr;
-  int frames = 0;
-  while (r.next_frame(l, rr)) {
-    ASSERT_EQ(l, sample_to_value(w.samples[2 * frames])) << frames;
-    ASSERT_EQ(rr, sample_to_value(w.samples[2 * frames + 1])) << frames;
-    ++frames;
-  }
-  EXPECT_EQ(frames, 2048);
   r.close();
 }
 
