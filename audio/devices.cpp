@@ -46,9 +46,8 @@ void list_devices() {
   }
 }
 
-int choose_device(const char *part, bool capture, bool &listed) {
-  const int fallback = capture ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
-  if (!part || !*part) return fallback;
+int match_device(const char *part, bool capture) {
+  if (!part || !*part) return capture ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
   const int n = Pa_GetDeviceCount();
   int found = -1;
   // A whole name wins over a part of another one ("default" beside "sysdefault").
@@ -60,7 +59,13 @@ int choose_device(const char *part, bool capture, bool &listed) {
     const PaDeviceInfo *d = Pa_GetDeviceInfo(i);
     if (usable(d, capture) && device_name_matches(d->name, part)) found = i;
   }
-  if (found >= 0) return found;
+  return found >= 0 ? found : -2;
+}
+
+int choose_device(const char *part, bool capture, bool &listed) {
+  const int found = match_device(part, capture);
+  if (found != -2) return found;
+  const int fallback = capture ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
   printf("*** warning: audio.%s '%s' names no %s device with %d channels (using the default)\n",
          capture ? "in" : "out", part, capture ? "capture" : "playback", kStreamChannels);
   if (!listed) {

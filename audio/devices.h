@@ -13,6 +13,8 @@ bool device_name_matches(const char *name, const char *part);
 // (it is printed once per stream). -1 when there is no device at all. The
 // audio library must be initialised.
 int choose_device(const char *part, bool capture, bool &listed);
+// The same choice without a word: -2 when a part matches no device.
+int match_device(const char *part, bool capture);
 
 // The name the library gives a device, or "none".
 const char *device_name(int device);

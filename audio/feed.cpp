@@ -52,10 +52,11 @@ void read_device_option(const char *key, char *out, int capacity) {
   out[n] = 0;
 }
 
-// The same stream Pa_OpenDefaultStream opens, on the chosen devices.
-PaError open_stream(PaStream **s, int in_device, int out_device, int rate, DataFeed *feed) {
-  if (in_device < 0 || out_device < 0) return paDeviceUnavailable;
-  PaStreamParameters in{}, out{};
+// The stream's two sides on the chosen devices; false when one is missing.
+bool stream_parameters(int in_device, int out_device, PaStreamParameters &in, PaStreamParameters &out) {
+  if (in_device < 0 || out_device < 0) return false;
+  in = PaStreamParameters{};
+  out = PaStreamParameters{};
   in.device = in_device;
   in.channelCount = 2;
   in.sampleFormat = paFloat32;
@@ -64,7 +65,25 @@ PaError open_stream(PaStream **s, int in_device, int out_device, int rate, DataF
   out.channelCount = 2;
   out.sampleFormat = paFloat32;
   out.suggestedLatency = Pa_GetDeviceInfo(out_device)->defaultLowOutputLatency;
+  return true;
+}
+
+// The same stream Pa_OpenDefaultStream opens, on the chosen devices.
+PaError open_stream(PaStream **s, int in_device, int out_device, int rate, DataFeed *feed) {
+  PaStreamParameters in, out;
+  if (!stream_parameters(in_device, out_device, in, out)) return paDeviceUnavailable;
   return Pa_OpenStream(s, &in, &out, rate, kFramesPerBuffer, paNoFlag, pa_callback, feed);
+}
+
+// Before the library's own words: the file's rate and the card's own both
+// refused, and what to do.
+void report_refused_rate(const DataFeed &feed, int out_device) {
+  const PaDeviceInfo *d = out_device >= 0 ? Pa_GetDeviceInfo(out_device) : nullptr;
+  const int card = d ? static_cast<int>(d->defaultSampleRate) : 0;
+  fprintf(stderr,
+          "the card '%s' plays neither the file's %d Hz nor its own %d Hz: convert the file to a rate the card "
+          "plays (for example: sox in.wav -r %d out.wav) or choose another card with 'set audio.out'\n",
+          device_name(out_device), feed.file_rate, card, card);
 }
 
 }  // namespace
@@ -96,8 +115,22 @@ void DataFeed::close_resamplers() {
   }
 }
 
+void DataFeed::close_converters() {
+  for (int c = 0; c < 2; ++c) {
+    if (converter[c]) resample_close(converter[c]);
+    converter[c] = nullptr;
+    free(convert_out[c]);
+    convert_out[c] = nullptr;
+  }
+  convert_factor = -1.0;
+  convert_capacity = 0;
+  convert_in_count = convert_in_pos = convert_count = convert_pos = 0;
+}
+
 void DataFeed::reset() {
   stop();
+  close_converters();
+  file_rate = 0;
   reader.close();
   reader.block_pos = 0;
   memset(reader.block, 0, sizeof reader.block);
@@ -202,9 +235,73 @@ int DataFeed::open_input(const char *path) {
   const int result = reader.open_input(path);
   if (result != 0) return result;
   sample_rate = checked_sample_rate(reader.sample_rate, "the file's samplerate");
+  file_rate = sample_rate;
   channels = reader.channels;
   bits_per_sample = reader.bits_per_sample;
   return 0;
+}
+
+void DataFeed::settle_rate() {
+  if (!reader.file) return;
+  int card_rate = 0;
+  pthread_mutex_lock(&control);
+  QuietStderr quiet;
+  quiet.begin(audio_verbose);
+  if (Pa_Initialize() == paNoError) {
+    // Devices are chosen as start() will choose them; it reports names that match none.
+    int in_device = match_device(device_in, true), out_device = match_device(device_out, false);
+    if (in_device == -2) in_device = Pa_GetDefaultInputDevice();
+    if (out_device == -2) out_device = Pa_GetDefaultOutputDevice();
+    PaStreamParameters in{}, out{};
+    if (stream_parameters(in_device, out_device, in, out) &&
+        Pa_IsFormatSupported(&in, &out, sample_rate) == paInvalidSampleRate) {
+      // The card's own rate: the playback side's, else the capture side's.
+      const int sides[2] = {out_device, in_device};
+      for (int device : sides) {
+        const int rate = static_cast<int>(Pa_GetDeviceInfo(device)->defaultSampleRate);
+        if (rate > 0 && rate <= kMaxSampleRate && rate != sample_rate &&
+            Pa_IsFormatSupported(&in, &out, rate) == paFormatIsSupported) {
+          card_rate = rate;
+          break;
+        }
+      }
+    }
+    Pa_Terminate();
+  }
+  quiet.end();
+  pthread_mutex_unlock(&control);
+  // Otherwise start() opens at the file's rate, and says why if the card refuses it.
+  if (card_rate > 0) convert_to(card_rate);
+}
+
+bool DataFeed::convert_to(int card_rate) {
+  close_converters();
+  if (!reader.file || file_rate <= 0 || card_rate <= 0) return false;
+  double factor = static_cast<double>(card_rate) / file_rate;
+  // The resample effect keeps its meaning: its factor times the conversion,
+  // in one pass.
+  if (resample_factor > 0) factor *= resample_factor;
+  if (factor < kMinConvertFactor || factor > kMaxConvertFactor) {
+    printf("*** warning: the card runs at %d Hz: the file's %d Hz lies too far from it to convert\n", card_rate,
+           file_rate);
+    return false;
+  }
+  convert_capacity = static_cast<int>(std::ceil(kConvertChunk * factor)) + 64;
+  bool ok = true;
+  for (int c = 0; c < 2; ++c) {
+    converter[c] = resample_open(1, factor, factor);
+    convert_out[c] = static_cast<float *>(calloc(convert_capacity, sizeof(float)));
+    ok = ok && converter[c] && convert_out[c];
+  }
+  if (!ok) {
+    printf("*** warning: cannot make the converters for the file's %d Hz\n", file_rate);
+    close_converters();
+    return false;
+  }
+  convert_factor = factor;
+  sample_rate = card_rate;
+  printf("the card runs at %d Hz: converting the file's %d Hz\n", card_rate, file_rate);
+  return true;
 }
 
 void DataFeed::prepare_filter(int i) {
@@ -272,6 +369,7 @@ int DataFeed::start() {
     pthread_mutex_unlock(&control);
     return 0;
   }
+  if (err == paInvalidSampleRate && initialised && reader.file) report_refused_rate(*this, out_device);
   if (initialised) Pa_Terminate();
   quiet.end();
   report_pa_error(err);
@@ -331,17 +429,21 @@ bool DataFeed::next_resampled_frame(double &left, double &right) {
   for (;;) {
     if (reader.block_pos >= kBlockBytes && !reader.next_block()) return false;
     if (reader.block_pos == 0) {
-      const int fb = reader.frame_bytes();
-      int n = 0;
-      for (int p = 0; p + fb <= kBlockBytes && n < kResampleCapacity; p += fb)
-        resample_in[n++] = static_cast<float>(sample_to_value(sample_at(reader.block, p)));
+      int n = reader.block_frames();
+      if (n > kResampleCapacity) n = kResampleCapacity;
+      double l, r;
+      for (int i = 0; i < n; ++i) {
+        reader.block_frame(i, l, r);
+        resample_in[i] = static_cast<float>(l);
+      }
       int used = 0;
       const int got_left = resample_process(resampler[0], resample_factor, resample_in, n, 0, &used,
                                             resample_out[0], kResampleCapacity);
       if (reader.channels > 1) {
-        n = 0;
-        for (int p = 0; p + fb <= kBlockBytes && n < kResampleCapacity; p += fb)
-          resample_in[n++] = static_cast<float>(sample_to_value(sample_at(reader.block, p + 2)));
+        for (int i = 0; i < n; ++i) {
+          reader.block_frame(i, l, r);
+          resample_in[i] = static_cast<float>(r);
+        }
       }
       const int got_right = resample_process(resampler[1], resample_factor, resample_in, n, 0,
                                              &used, resample_out[1], kResampleCapacity);
@@ -361,11 +463,44 @@ bool DataFeed::next_resampled_frame(double &left, double &right) {
   }
 }
 
+bool DataFeed::next_converted_frame(double &left, double &right) {
+  while (convert_pos >= convert_count) {
+    if (convert_in_pos >= convert_in_count) {
+      int n = 0;
+      double l, r;
+      while (n < kConvertChunk && reader.next_frame(l, r)) {
+        convert_in[0][n] = static_cast<float>(l);
+        convert_in[1][n] = static_cast<float>(r);
+        ++n;
+      }
+      if (n == 0) return false;  // the file has ended
+      convert_in_count = n;
+      convert_in_pos = 0;
+    }
+    const int offered = convert_in_count - convert_in_pos;
+    int used_left = 0, used_right = 0;
+    // Both converters see the same counts, so they take the same amount.
+    const int got_left = resample_process(converter[0], convert_factor, convert_in[0] + convert_in_pos, offered, 0,
+                                          &used_left, convert_out[0], convert_capacity);
+    const int got_right = resample_process(converter[1], convert_factor, convert_in[1] + convert_in_pos, offered,
+                                           0, &used_right, convert_out[1], convert_capacity);
+    convert_in_pos += used_left;
+    convert_count = got_left < got_right ? got_left : got_right;
+    convert_pos = 0;
+    if (convert_count <= 0 && used_left <= 0) return false;  // nothing moves: end rather than spin
+  }
+  left = convert_out[0][convert_pos];
+  right = convert_out[1][convert_pos];
+  ++convert_pos;
+  return true;
+}
+
 int audio_callback(const float *input, float *output, unsigned long frames, double output_time,
                    DataFeed *feed) {
   DataFeed &f = *feed;
   f.time.store(output_time / f.sample_rate, std::memory_order_relaxed);
   const bool file = f.reader.file != nullptr;
+  const bool converting = f.convert_factor > 0;
   const bool resampling = f.resample_factor > 0;
   int w = f.write_index.load(std::memory_order_relaxed);
   double in[kRings] = {0.0, 0.0, 0.0, 0.0};
@@ -375,8 +510,9 @@ int audio_callback(const float *input, float *output, unsigned long frames, doub
         f.state.load(std::memory_order_relaxed) != kFeedRunning)
       break;
     if (file) {
-      const bool more = resampling ? f.next_resampled_frame(in[2], in[3])
-                                   : f.reader.next_frame(in[2], in[3]);
+      const bool more = converting   ? f.next_converted_frame(in[2], in[3])
+                        : resampling ? f.next_resampled_frame(in[2], in[3])
+                                     : f.reader.next_frame(in[2], in[3]);
       if (!more) {
         int running = kFeedRunning;
         f.state.compare_exchange_strong(running, kFeedEnded);

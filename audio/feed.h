@@ -26,6 +26,11 @@ constexpr int kResampleCapacity = 4096;
 constexpr int kMaxSampleRate = 384000;
 constexpr double kMinResampleFactor = 0.01;
 constexpr double kMaxResampleFactor = 100.0;
+// A file's rate converted to the card's: card / file, times the resample
+// effect's factor when that is on too.
+constexpr double kMinConvertFactor = 0.001;
+constexpr double kMaxConvertFactor = 1000.0;
+constexpr int kConvertChunk = 256;  // file frames offered to the converters at a time
 
 // The band filter that the spectrum analyser reads for an "fb" channel.
 struct BandFilter {
@@ -57,6 +62,18 @@ struct DataFeed {
   float resample_out[2][kResampleCapacity] = {};
   double resample_factor = -1.0;
   int resample_count = 0, resample_pos = 0;
+  // When the card will not run at the file's rate the stream runs at the
+  // card's (sample_rate) and the file is converted to it: file_rate is the
+  // file's own rate (0 without a file). The converters are libresample
+  // handles, each fed whole chunks and told what it took, so no sample is
+  // lost; their output buffers are made with them.
+  int file_rate = 0;
+  void *converter[2] = {};
+  double convert_factor = -1.0;  // -1: not converting
+  float convert_in[2][kConvertChunk] = {};
+  float *convert_out[2] = {};
+  int convert_capacity = 0;
+  int convert_in_count = 0, convert_in_pos = 0, convert_count = 0, convert_pos = 0;
   pthread_mutex_t control;
   // From the options at each prepare(): parts of the capture and playback
   // device names (empty: the defaults), and whether the audio library's own
@@ -73,8 +90,15 @@ struct DataFeed {
 
   void reset();
   void prepare();
-  // 0 ready; 1 not found, 2 too short, 3 not RIFF (nothing to play).
+  // 0 ready; 1 not found, 2 too short, 3 unreadable (nothing to play).
   int open_input(const char *path);
+  // After open_input: asks the card whether it runs at the file's rate and,
+  // when it will not, converts the file to the card's own rate.
+  void settle_rate();
+  // The one way the stream's rate moves away from the file's: runs the
+  // stream at card_rate and converts the file to it. False, with a warning,
+  // when the rates lie too far apart or memory runs out.
+  bool convert_to(int card_rate);
   void prepare_filter(int channel);
   // 0, or the PortAudio error code.
   int start();
@@ -96,10 +120,13 @@ struct DataFeed {
   // The next frame of the played file through the resamplers; false when the
   // input has ended.
   bool next_resampled_frame(double &left, double &right);
+  // The next frame of the played file converted to the stream's rate.
+  bool next_converted_frame(double &left, double &right);
 
  private:
   void stop_locked();
   void close_resamplers();
+  void close_converters();
 };
 
 // The stream callback: interleaved stereo input (may be null) and output,

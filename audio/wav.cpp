@@ -18,6 +18,26 @@ uint32_t le32(const unsigned char *p) {
 }
 uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+// Little-endian, `bytes` wide.
+void store_le(unsigned char *p, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+long long file_size(FILE *f) {
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+void report_format(const SoundFile &d) {
+  printf("format: %s\n", d.format);
+  printf("samplerate: %d\n", d.sample_rate);
+  if (d.bits_per_sample == 0)
+    printf("bits/sample: auto\n");
+  else
+    printf("bits/sample: %d\n", d.bits_per_sample);
+}
+
 void report_channels(int channels) {
   if (channels == 2)
     printf("stereo wave\n");
@@ -36,6 +56,44 @@ bool WavHeader::is_riff() const { return memcmp(bytes, "RIFF", 4) == 0; }
 int WavHeader::channels() const { return le16(bytes + 22); }
 int WavHeader::sample_rate() const { return static_cast<int32_t>(le32(bytes + 24)); }
 int WavHeader::bits_per_sample() const { return le16(bytes + 34); }
+
+static_assert(SoundFile::kIntScale * 65536.0 == static_cast<double>(kSampleScale),
+              "decoded integers and 16-bit samples must share one scale");
+
+bool is_canonical_wav(const WavHeader &h, long long file_bytes) {
+  const unsigned char *b = h.bytes;
+  const int bits = h.bits_per_sample();
+  if (!h.is_riff() || memcmp(b + 8, "WAVE", 4) != 0 || memcmp(b + 12, "fmt ", 4) != 0 || le32(b + 16) != 16 ||
+      le16(b + 20) != 1 || (bits != 16 && bits != 0) || memcmp(b + 36, "data", 4) != 0)
+    return false;
+  const long long data = le32(b + 40);
+  return file_bytes < 0 || data == 0 || data >= file_bytes - kWavHeaderBytes;
+}
+
+void make_canonical_header(unsigned char out[kWavHeaderBytes], int channels, int sample_rate,
+                           long long frames) {
+  const uint32_t block = static_cast<uint32_t>(channels) * 2;
+  // The length the input claims, if a header can hold it; a run that writes
+  // another length has its header told at the end.
+  const long long most = (0xffffffffLL - 36) / (block ? block : 1);
+  const uint32_t data = static_cast<uint32_t>((frames > 0 ? (frames < most ? frames : most) : 0) * block);
+  memcpy(out, "RIFF", 4);
+  store_le(out + 4, data + 36, 4);
+  memcpy(out + 8, "WAVEfmt ", 8);
+  store_le(out + 16, 16, 4);
+  store_le(out + 20, 1, 2);
+  store_le(out + 22, static_cast<uint16_t>(channels), 2);
+  store_le(out + 24, static_cast<uint32_t>(sample_rate), 4);
+  store_le(out + 28, static_cast<uint32_t>(sample_rate) * block, 4);
+  store_le(out + 32, static_cast<uint16_t>(block), 2);
+  store_le(out + 34, 16, 2);
+  memcpy(out + 36, "data", 4);
+  store_le(out + 40, data, 4);
+}
+
+void report_unreadable(const char *path, const SoundFile &decoded) {
+  printf("'%s': %s. aborting.\n", path ? path : "input", decoded.reason);
+}
 
 bool same_file(const char *a, const char *b) {
   if (!a || !b) return false;
@@ -108,10 +166,10 @@ bool close_written_file(FILE *f, const char *path) {
 
 bool WavPair::open(FILE *in, const char *in_path, const char *out_path, int frames,
                    WavVariant variant, const char *other_path) {
-  return read_header(in) && finish_open(in_path, out_path, frames, variant, other_path);
+  return read_header(in, in_path) && finish_open(in_path, out_path, frames, variant, other_path);
 }
 
-bool WavPair::read_header(FILE *in) {
+bool WavPair::read_header(FILE *in, const char *in_path) {
   release();
   input = in;
   WavHeader h;
@@ -120,9 +178,18 @@ bool WavPair::read_header(FILE *in) {
     printf("not a valid WAV file. aborting.\n");
     return false;
   }
-  if (!h.is_riff()) {
-    printf("not a RIFF WAV file. aborting.\n");
-    return false;
+  if (!is_canonical_wav(h, file_size(in))) {
+    if (!decoded.open(in)) {
+      report_unreadable(in_path, decoded);
+      return false;
+    }
+    sample_rate = decoded.sample_rate;
+    channels = decoded.channels;
+    bits_per_sample = decoded.bits_per_sample;
+    make_canonical_header(header, channels, sample_rate, decoded.frames);
+    report_format(decoded);
+    report_channels(channels);
+    return true;
   }
   memcpy(header, h.bytes, kWavHeaderBytes);
   sample_rate = h.sample_rate();
@@ -160,7 +227,7 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
   size_t n = static_cast<size_t>(block_frames) * frame_samples();
   in_block = static_cast<int16_t *>(calloc(n, sizeof(int16_t)));
   out_block = static_cast<int16_t *>(calloc(n, sizeof(int16_t)));
-  if (!in_block || !out_block) {
+  if (!in_block || !out_block || (decoded.is_open() && !decoded.allocate(block_frames))) {
     printf("not enough memory for %d-frame blocks. aborting.\n", block_frames);
     return false;
   }
@@ -171,6 +238,12 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
 int WavPair::read_block(double *values, int frames) {
   if (!in_block || frames <= 0) return 0;
   if (frames > block_frames) frames = block_frames;
+  if (decoded.is_open()) {
+    const int n = decoded.read(frames);
+    for (int i = 0; i < n; ++i)
+      values[i] = channels == 2 ? (decoded.value(i, 0) + decoded.value(i, 1)) * 0.5 : decoded.value(i, 0);
+    return n;
+  }
   const int fs = frame_samples();
   size_t bytes = fread(in_block, 1, static_cast<size_t>(frames) * fs * 2, input);
   int n = static_cast<int>(bytes / (static_cast<size_t>(fs) * 2));
@@ -318,6 +391,7 @@ bool WavPair::close_output(int dots) {
 }
 
 void WavPair::release() {
+  decoded.close();
   free(in_block);
   free(out_block);
   in_block = out_block = nullptr;
@@ -344,10 +418,22 @@ int AcqReader::open_input(const char *path) {
     close();
     return 2;
   }
-  if (!h.is_riff()) {
-    printf("not a RIFF WAV file. aborting.\n");
-    close();
-    return 3;
+  block_pos = kBlockBytes;
+  if (!is_canonical_wav(h, file_size(file))) {
+    if (!decoded.open(file) || !decoded.allocate(kDecodedFrames)) {
+      if (decoded.is_open()) snprintf(decoded.reason, sizeof decoded.reason, "not enough memory to decode it");
+      report_unreadable(path, decoded);
+      close();
+      return 3;
+    }
+    sample_rate = decoded.sample_rate;
+    channels = decoded.channels;
+    bits_per_sample = decoded.bits_per_sample;
+    decoded_pos = kDecodedFrames;
+    decoded_ahead = decoded.read(kDecodedFrames);
+    report_format(decoded);
+    report_channels(channels);
+    return 0;
   }
   sample_rate = h.sample_rate();
   channels = h.channels();
@@ -358,12 +444,19 @@ int AcqReader::open_input(const char *path) {
   else
     printf("bits/sample: %d\n", bits_per_sample);
   report_channels(channels);
-  block_pos = kBlockBytes;
   return 0;
 }
 
 bool AcqReader::next_block() {
   if (!file) return false;
+  if (decoded.is_open()) {
+    const int got = decoded_ahead >= 0 ? decoded_ahead : decoded.read(kDecodedFrames);
+    decoded_ahead = -1;
+    if (got < kDecodedFrames) return false;
+    block_pos = 0;
+    decoded_pos = 0;
+    return true;
+  }
   size_t got = fread(block, 1, kBlockBytes, file);
   if (got < static_cast<size_t>(kBlockBytes)) return false;
   block_pos = 0;
@@ -371,6 +464,11 @@ bool AcqReader::next_block() {
 }
 
 bool AcqReader::next_frame(double &left, double &right) {
+  if (decoded.is_open()) {
+    if (decoded_pos >= kDecodedFrames && !next_block()) return false;
+    block_frame(decoded_pos++, left, right);
+    return true;
+  }
   const int fb = frame_bytes();
   // A frame that would straddle the block's end starts the next block.
   if (block_pos + fb > kBlockBytes && !next_block()) return false;
@@ -380,7 +478,20 @@ bool AcqReader::next_frame(double &left, double &right) {
   return true;
 }
 
+void AcqReader::block_frame(int i, double &left, double &right) const {
+  if (decoded.is_open()) {
+    left = decoded.value(i, 0);
+    right = channels > 1 ? decoded.value(i, 1) : left;
+    return;
+  }
+  const int p = i * frame_bytes();
+  left = sample_to_value(sample_at(block, p));
+  right = channels > 1 ? sample_to_value(sample_at(block, p + 2)) : left;
+}
+
 void AcqReader::close() {
+  decoded.close();
+  decoded_ahead = -1;
   if (file) fclose(file);
   file = nullptr;
 }

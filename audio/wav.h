@@ -1,10 +1,14 @@
-// 16-bit RIFF WAVE files: sample scaling, block-wise transform I/O, and the
-// block reader that plays a file into the acquisition engine.
+// Sound files: sample scaling, block-wise transform I/O, and the block
+// reader that plays a file into the acquisition engine. Canonical 16-bit WAV
+// files are read by the program's own byte path; every other file is
+// decoded by libsndfile (audio/sound_file.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+
+#include "audio/sound_file.h"
 
 // Nearest single-precision number to 1/32767; products are taken in double.
 constexpr float kSampleScale = 1.0f / 32767.0f;
@@ -29,6 +33,27 @@ struct WavHeader {
   int sample_rate() const;
   int bits_per_sample() const;
 };
+
+// Whether a file is read by the program's own 16-bit path, byte for byte as
+// it always was (its header then also heads every output made from it).
+// Canonical means the 44-byte layout of plain 16-bit PCM:
+//   "RIFF" at 0, "WAVE" at 8, "fmt " at 12 with a chunk size of 16,
+//   format tag 1 (PCM), 16 bits per sample (or 0, which early writers left
+//   for 16: shown as "auto"), and "data" at 36, so the samples start at 44;
+//   and nothing but samples after the header: the data size at 40 is not
+//   smaller than what follows the header (file_bytes, -1 when unknown), or
+//   it is 0, which a writer that never went back to fill it in leaves.
+// Channel count and rate are not looked at. Every other file (another
+// sample format, WAVE_FORMAT_EXTENSIBLE, chunks before or after the samples,
+// FLAC, Ogg, AIFF, MP3, ...) goes through libsndfile.
+bool is_canonical_wav(const WavHeader &h, long long file_bytes);
+
+// A canonical 16-bit PCM header for an output of the given layout.
+void make_canonical_header(unsigned char out[kWavHeaderBytes], int channels, int sample_rate,
+                           long long frames);
+
+// The one line that refuses a file the library cannot read.
+void report_unreadable(const char *path, const SoundFile &decoded);
 
 // True when both paths name one existing file (also through links or other
 // spellings of the path). A transform must never write over its own input.
@@ -65,8 +90,10 @@ enum class WavVariant {
 
 // One input and at most one output file for a block-wise transform run.
 // The caller opens and closes the input. The output is opened here, by path,
-// only once the input's header is known to be good and the output is known
-// not to be one of the inputs, so a bad command never empties a file.
+// only once the input is known to be readable and the output is known not to
+// be one of the inputs, so a bad command never empties a file. An output is
+// always 16-bit PCM: it starts with a canonical input's own header, or with
+// a canonical header made from any other input's channels and rate.
 struct WavPair {
   FILE *input = nullptr;
   FILE *output = nullptr;  // owned: opened by open(), closed by release()
@@ -80,6 +107,7 @@ struct WavPair {
   const char *out_name = nullptr;  // the output's path, for messages
   int write_errno = 0;             // first failure of a write to the output
   long long data_bytes = 0;        // sample bytes written to the output
+  SoundFile decoded;               // open when the input is not canonical
 
   // Reads and reports the header, creates the output (out_path null: none)
   // and copies the header into it; true when ready. other_path names a
@@ -87,8 +115,8 @@ struct WavPair {
   bool open(FILE *in, const char *in_path, const char *out_path, int frames, WavVariant variant,
             const char *other_path = nullptr);
   // open() in two halves, for a caller that checks its settings against the
-  // header before any output exists.
-  bool read_header(FILE *in);
+  // header before any output exists. in_path names the input in messages.
+  bool read_header(FILE *in, const char *in_path = nullptr);
   bool finish_open(const char *in_path, const char *out_path, int frames, WavVariant variant,
                    const char *other_path = nullptr);
   // One mono double per frame (the mean of a stereo frame).
@@ -117,24 +145,38 @@ struct WavPair {
   int frame_samples() const { return channels > 0 ? channels : 1; }
 };
 
-// The acquisition engine's file reader: 4096-byte blocks, one frame at a time.
+// The acquisition engine's file reader, one frame at a time from blocks: a
+// canonical file in blocks of 4096 bytes, any other in blocks of
+// kDecodedFrames frames decoded into a buffer made when the file opens, so
+// the audio callback that reads it allocates nothing (decoders that make
+// their state on their first block, FLAC's and Vorbis's, have it made at
+// open). A short block (the end, or a decoding error) ends the input; its
+// frames are not played.
 struct AcqReader {
   static constexpr int kBlockBytes = 4096;
+  static constexpr int kDecodedFrames = 1024;
   FILE *file = nullptr;
   int sample_rate = 44100;
   int channels = 2;
   int bits_per_sample = 0;
-  int block_pos = 0;
+  int block_pos = 0;    // canonical: byte position in block; both: 0 after a block read
+  int decoded_pos = 0;  // decoded: next frame of the block
+  int decoded_ahead = -1;  // frames of the first block, decoded at open; -1 once handed out
   unsigned char block[kBlockBytes] = {};
+  SoundFile decoded;    // open when the file is not canonical
 
-  // 0 ready, 1 file not found, 2 header too short, 3 not RIFF.
+  // 0 ready, 1 file not found, 2 header too short, 3 unreadable.
   int open_input(const char *path);
-  // Reads the next 4096 data bytes; false when fewer arrive (input ended).
+  // Reads the next block; false when it comes up short (input ended).
   bool next_block();
   // Decodes the frame at block_pos (reading a block first when needed) and
   // advances; false when the input has ended.
   bool next_frame(double &left, double &right);
-  // Bytes of one frame as decoded here: the samples are always 16-bit.
+  // Whole frames in a block, and one of them as left and right values (a
+  // mono file gives its one channel to both).
+  int block_frames() const { return decoded.is_open() ? kDecodedFrames : kBlockBytes / frame_bytes(); }
+  void block_frame(int i, double &left, double &right) const;
+  // Bytes of one canonical frame: the samples are always 16-bit.
   int frame_bytes() const { return 2 * (channels > 0 ? channels : 1); }
   void close();
 };

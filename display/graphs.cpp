@@ -168,6 +168,8 @@ void graphs_t::configure(const char *input) {
   feed->reset();
   feed->prepare();
   if (feed->open_input(input) != 0) return;
+  // Before anything is sized by the rate: the card may run at its own.
+  feed->settle_rate();
   // The GUI thread divides by the delays without the lock: only checked
   // values are ever stored.
   int acq = g_options.get_int(-1, "acqdelay", false, 1);

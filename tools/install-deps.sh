@@ -4,10 +4,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   portaudio19-dev libfftw3-dev freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
-  libreadline-dev libresample1-dev libpng-dev libx11-dev libasound2-dev libasound2-plugins
+  libreadline-dev libresample1-dev libsndfile1-dev libpng-dev libx11-dev libasound2-dev libasound2-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils x11-apps xdotool imagemagick mesa-utils libgl1-mesa-dri
-  sox
+  sox jackd2
   dpkg-dev file lintian man-db groff-base
   clang libclang-rt-14-dev
 )

@@ -226,7 +226,7 @@ void fold_process(FILE *input, const char *input_name, const char *output_name, 
 
   printf("---------- reading input .wav\n");
   WavPair wav;
-  if (!wav.read_header(input)) return;
+  if (!wav.read_header(input, input_name)) return;
   const int sr = wav.sample_rate;
   if (sr <= 0) {
     printf("fold: sample rate %d is not usable. aborting.\n", sr);

@@ -254,7 +254,7 @@ int reconstruct_file(const char *output, const char *input, const char *codebook
 
   printf("---------- reading input .wav\n");
   WavPair wav;
-  if (!wav.read_header(run.input)) return 0;
+  if (!wav.read_header(run.input, input)) return 0;
   const int sr = wav.sample_rate;
   if (sr <= 0) {
     printf("reconstruct: sample rate %d is not usable. aborting.\n", sr);

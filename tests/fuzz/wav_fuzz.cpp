@@ -1,5 +1,6 @@
-// WAV header and block readers: the transforms' WavPair (with an output, so
-// the header copy and block writes run too) and the player's block reader.
+// Sound file readers: the transforms' WavPair (with an output, so the header
+// copy and block writes run too) and the player's block reader, on both
+// routes: the canonical byte path and the library's decoders.
 #include <cstdint>
 #include <cstring>
 #include <vector>

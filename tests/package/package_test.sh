@@ -99,7 +99,7 @@ done
 depends=$(dpkg-deb -f "$deb" Depends)
 names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/ //g')
 for pattern in 'libportaudio[0-9]+' 'libfftw3-double3' 'libglut[0-9.]+|freeglut3' 'libglu1(-mesa)?' \
-  'libreadline[0-9]+' 'libresample1'; do
+  'libreadline[0-9]+' 'libresample1' 'libsndfile1'; do
   grep -qxE "$pattern" <<<"$names" || fail "Depends has no $pattern: $depends"
 done
 

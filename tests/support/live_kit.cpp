@@ -49,6 +49,7 @@ bool Yelm::start(const std::string &cwd, bool with_display, bool file_card) {
       setenv("VSND_IN", "/dev/zero", 1);
       setenv("VSND_OUT", "/dev/null", 1);
     }
+    for (const auto &kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
     execl(YELM_BINARY_PATH, YELM_BINARY_PATH, static_cast<char *>(nullptr));
     _exit(127);
   }

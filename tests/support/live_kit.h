@@ -8,6 +8,8 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace livekit {
 
@@ -22,6 +24,7 @@ struct Yelm {
   int in = -1, out = -1;
   std::string text;
   int status = -1;
+  std::vector<std::pair<std::string, std::string>> env;  // set in the child only
 
   // file_card: the file-backed sound card of the tests, playing silence.
   bool start(const std::string &cwd, bool with_display = true, bool file_card = false);

@@ -413,7 +413,7 @@ TEST_F(Run, FilesThatCannotBeUsed) {
   // A refused header: no window, no summary, no output.
   ASSERT_TRUE(testkit::write_file("bad.wav", std::string(60, 'z')));
   EXPECT_EQ(run("out.wav", "bad.wav", "book.txt", &text), 0);
-  EXPECT_NE(text.find("not a RIFF WAV file. aborting.\n"), std::string::npos);
+  EXPECT_NE(text.find("'bad.wav': not a sound file of a known format. aborting.\n"), std::string::npos);
   EXPECT_EQ(text.find("SUMMARY"), std::string::npos);
   EXPECT_FALSE(testkit::file_exists("out.wav"));
 }

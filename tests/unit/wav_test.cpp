@@ -74,22 +74,25 @@ TEST_F(Files, StereoFramesAverageAndMonoIsCopiedToBothChannels) {
   EXPECT_EQ(h, testkit::wav_header(44100, 2, 16, 8));  // copied, sizes not recomputed
 }
 
-TEST_F(Files, OtherBitWidthsStillDecodeAs16Bit) {
+// The header's width is believed: these four bytes are four 8-bit samples
+// (unsigned, 128 is silence), not two 16-bit ones.
+TEST_F(Files, AHeaderSaying8BitsIsDecodedAs8Bit) {
   testkit::Wav w;
   w.channels = 1;
   w.bits = 8;
-  w.samples = {16384, -16384};
+  w.samples = {16384, -16384};  // bytes 00 40 00 c0
   testkit::write_wav(path("m8.wav"), w);
   FILE *f = fopen(path("m8.wav").c_str(), "rb");
   WavPair p;
   testing::internal::CaptureStdout();
   ASSERT_TRUE(p.open(f, path("m8.wav").c_str(), nullptr, 8, WavVariant::OptionalOutput));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("warning: MONO (#channels: 1). making L=R.\n"),
-            std::string::npos);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "format: WAV, 8-bit\nsamplerate: 44100\nbits/sample: 8\n"
+            "warning: MONO (#channels: 1). making L=R.\naudio I/O ok\n");
   double v[8];
-  ASSERT_EQ(p.read_block(v, 8), 2);
-  EXPECT_EQ(v[0], sample_to_value(16384));
-  EXPECT_EQ(v[1], sample_to_value(-16384));
+  ASSERT_EQ(p.read_block(v, 8), 4);
+  const int16_t as16[4] = {-128 * 256, -64 * 256, -128 * 256, 64 * 256};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], sample_to_value(as16[i])) << i;
   fclose(f);
 }
 
@@ -98,9 +101,9 @@ TEST_F(Files, BadInputsAreRefusedAndTheOutputIsNeverCreated) {
   auto h = testkit::wav_header(44100, 2, 16, 0);
   h[0] = 'r';
   testkit::write_file(path("riff.wav"), std::string(h.begin(), h.end()));
-  struct Case { const char *file; const char *message; } cases[] = {
+  struct Case { const char *file; std::string message; } cases[] = {
       {"short.wav", "not a valid WAV file. aborting.\n"},
-      {"riff.wav", "not a RIFF WAV file. aborting.\n"},
+      {"riff.wav", "'" + path("riff.wav") + "': not a sound file of a known format. aborting.\n"},
       {"", "not a valid WAV file. aborting.\n"},  // the folder itself
   };
   for (auto &c : cases) {
