@@ -1,7 +1,9 @@
 // WAV header checks, WavPair block I/O and the acquisition block reader.
 #include "audio/wav.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -9,12 +11,17 @@
 #include <cstring>
 #include <string>
 
+#include "options/side_file.h"
+
 namespace {
 
 uint32_t le32(const unsigned char *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+void track_output(WavPair *pair);
+void untrack_output(WavPair *pair);
 
 void report_channels(int channels) {
   if (channels == 2)
@@ -140,6 +147,10 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
   }
   if (out_path) {
     if (!output_is_safe(out_path, in_path, other_path)) return false;
+    if (!opens_without_blocking(out_path)) {
+      printf("output '%s' is not a regular file. aborting.\n", out_path);
+      return false;
+    }
     output = fopen(out_path, "wb+");
     out_name = out_path;
     write_errno = 0;
@@ -153,6 +164,7 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
       return false;
     }
     if (variant == WavVariant::Codebook) printf("Output file prepared...[OK]\n");
+    track_output(this);
   }
   block_frames = frames > 0 ? frames : 1;
   size_t n = static_cast<size_t>(block_frames) * frame_samples();
@@ -219,6 +231,54 @@ void put_le32(unsigned char *p, uint32_t v) {
 
 std::atomic<int> g_stop_transforms{0};
 
+namespace {
+
+// The output being written, for the way out. The guard is held while it is
+// changed, and kept by the way out once it has taken the output over.
+pthread_mutex_t g_output_guard = PTHREAD_MUTEX_INITIALIZER;
+WavPair *g_tracked_output = nullptr;
+
+void track_output(WavPair *pair) {
+  pthread_mutex_lock(&g_output_guard);
+  g_tracked_output = pair;
+  pthread_mutex_unlock(&g_output_guard);
+}
+
+void untrack_output(WavPair *pair) {
+  pthread_mutex_lock(&g_output_guard);
+  if (g_tracked_output == pair) g_tracked_output = nullptr;
+  pthread_mutex_unlock(&g_output_guard);
+}
+
+}  // namespace
+
+void finish_abandoned_output() {
+  pthread_mutex_lock(&g_output_guard);  // never given back: the process ends
+  WavPair *p = g_tracked_output;
+  if (!p || !p->output) return;
+  FILE *f = p->output;
+  // A transform stuck inside a write of this very file holds its lock.
+  if (ftrylockfile(f) != 0) {
+    printf("\nstopped: the program is ending; '%s' could not be finished.\n", p->out_name ? p->out_name : "");
+    return;
+  }
+  struct stat st;
+  bool ok = fflush_unlocked(f) == 0 && fstat(fileno(f), &st) == 0 && st.st_size >= kWavHeaderBytes;
+  long long data = ok ? static_cast<long long>(st.st_size) - kWavHeaderBytes : 0;
+  if (data > 0xffffffffLL - 36) data = 0xffffffffLL - 36;
+  unsigned char riff[4], size[4];
+  put_le32(riff, static_cast<uint32_t>(data + 36));
+  put_le32(size, static_cast<uint32_t>(data));
+  // pwrite leaves the stream's position alone.
+  ok = ok && pwrite(fileno(f), riff, 4, 4) == 4 && pwrite(fileno(f), size, 4, 40) == 4;
+  funlockfile(f);
+  if (ok)
+    printf("\nstopped: the program is ending; '%s' holds the %lld frames made so far.\n",
+           p->out_name ? p->out_name : "", data / (2LL * p->frame_samples()));
+  else
+    printf("\nstopped: the program is ending; '%s' could not be finished.\n", p->out_name ? p->out_name : "");
+}
+
 bool WavPair::tell_length() {
   // The copied header claims the input's length; a run that wrote less (a
   // last partial block, or a run cut short) must not leave it claiming more.
@@ -243,6 +303,7 @@ bool WavPair::cut_short(int dots) {
     return false;
   }
   bool ok = tell_length();
+  untrack_output(this);
   ok = fclose(output) == 0 && ok;
   output = nullptr;
   if (ok)
@@ -264,6 +325,7 @@ bool WavPair::write_checked(const double *values, int frames, int dots) {
 
 bool WavPair::close_output(int dots) {
   if (!output) return true;
+  untrack_output(this);
   FILE *f = output;
   output = nullptr;
   int err = write_errno;
@@ -291,6 +353,7 @@ void WavPair::release() {
   free(in_block);
   free(out_block);
   in_block = out_block = nullptr;
+  untrack_output(this);
   if (output) fclose(output);
   output = nullptr;
 }

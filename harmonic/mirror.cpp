@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,8 +129,10 @@ MirrorState *create_mirror(double bass, double growth, double sample_rate, int i
     pdy = dy;
   }
   const double w = max_x - min_x, h = max_y - min_y;
-  const double limit = static_cast<double>(kMirrorMaxCells);
-  if (!(w <= limit && h <= limit && w * h <= limit)) {
+  // Cells are addressed through int coordinates, and both grids' bytes must
+  // be countable; beyond that only the allocation can say no.
+  const double most = static_cast<double>(SIZE_MAX / (2 * sizeof(double)));
+  if (!(w >= 0 && h >= 0 && w < kMirrorMaxSide && h < kMirrorMaxSide && w * h < most)) {
     printf("window creation:: out of memory!\n");
     free(m);
     return nullptr;
@@ -214,6 +217,9 @@ void draw_mirror(graphs_t &manager, int slot_index, Analyser *a, DisplaySlot &sl
 namespace {
 
 bool setup_mirror(graphs_t &manager, int i, DisplaySlot &s, Analyser *) {
+  // Sizes follow the options and the sample rate: always made anew.
+  destroy_mirror(static_cast<MirrorState *>(s.work));
+  s.work = nullptr;
   const double growth = g_options.get_double(i, "m.growth", true, 1.0);
   const double bass = g_options.get_double(i, "m.bass", true, 10.0);
   const int iter = g_options.get_int(i, "m.iter", true, 10);

@@ -36,9 +36,10 @@ struct MirrorState {
   void mirror_bin(double t, const double *row, int h, double top_frequency, double tuning_bin);
 };
 
-// Grids beyond this many cells are refused as out of memory: a steep growth
-// would otherwise ask for any size at all.
-constexpr size_t kMirrorMaxCells = size_t(1) << 24;
+// A grid side at or beyond this many cells cannot be addressed (cell
+// coordinates are ints of at most 1e9); such a grid is refused as out of
+// memory.
+constexpr double kMirrorMaxSide = 1e9;
 
 // Makes and sizes the state, fills it with noise and reports it; null (with
 // its message) when the grids cannot be had.

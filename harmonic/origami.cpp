@@ -8,7 +8,6 @@
 
 #include "display/analyser.h"
 #include "harmonic/harmonic.h"
-#include "options/options.h"
 
 namespace {
 
@@ -98,8 +97,7 @@ void draw_origami(graphs_t &, int slot_index, Analyser *an, DisplaySlot &slot, A
 
 namespace {
 
-bool setup_origami(graphs_t &, int i, DisplaySlot &s, Analyser *) {
-  s.o_depth = g_options.get_int(i, "o.depth", false, 0);
+bool setup_origami(graphs_t &, int, DisplaySlot &s, Analyser *) {
   if (s.o_depth < 0 || s.o_depth > kOrigamiMaxDepth) {
     const int use = s.o_depth < 0 ? 0 : kOrigamiMaxDepth;
     printf("*** warning: o.depth %d is out of range 0..%d (using %d)\n", s.o_depth, kOrigamiMaxDepth, use);

@@ -7,7 +7,6 @@
 
 #include "display/analyser.h"
 #include "harmonic/harmonic.h"
-#include "options/options.h"
 
 namespace {
 
@@ -17,8 +16,7 @@ constexpr double kTurn = 6.283185307179586;
 constexpr int kMaxBeat = 126;
 bool beat_acceptable(int beat) { return beat >= 0 && beat <= kMaxBeat; }
 
-bool setup_spiral(graphs_t &, int i, DisplaySlot &s, Analyser *) {
-  s.beat = g_options.get_int(i, "beat", false, 0);
+bool setup_spiral(graphs_t &, int, DisplaySlot &s, Analyser *) {
   // A negative beat would read rows before the newest one.
   if (!beat_acceptable(s.beat)) {
     s.beat = 0;

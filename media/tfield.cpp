@@ -18,8 +18,21 @@ namespace {
 
 constexpr int kBlock = 512;
 // Every pass repeats the whole run through the field: ten already take ten
-// times as long, and a typo of a million would take days.
+// times as long, and a typo of a million would take days (live, a step that
+// never ends would hold GuiMutex for good).
 constexpr int kMaxFieldPasses = 10;
+
+int checked_passes(int passes) {
+  if (passes < 0) {
+    printf("*** warning: passes must be >=0, using 0\n");
+    return 0;
+  }
+  if (passes > kMaxFieldPasses) {
+    printf("*** warning: passes %d capped at %d\n", passes, kMaxFieldPasses);
+    return kMaxFieldPasses;
+  }
+  return passes;
+}
 
 int field_command(char *line, int mode) {
   TransformState *view = &g_graphs.live;
@@ -48,10 +61,9 @@ int field_command(char *line, int mode) {
       printf("  parameter too big [%s]\n", t);
       return 0;
     }
-  g_graphs.reread_display_options();
   if (!input) {
     const double gain = g_options.get_double(-1, "s.gain", false, 1.0);
-    const int passes = g_options.get_int(-1, "s.passes", false, 1);
+    const int passes = checked_passes(g_options.get_int(-1, "s.passes", false, 1));
     {
       GuiLock lock;
       snprintf(view->surface_file, sizeof view->surface_file, "%s", texts[0]);
@@ -61,6 +73,7 @@ int field_command(char *line, int mode) {
     start_live(mode, live_surfaces);
     return 0;
   }
+  g_graphs.read_display_options();
   {
     GuiLock lock;
     view->mode = mode;
@@ -104,14 +117,7 @@ int field_main(int count, char **vector, TransformState *shared) {
     field.load(surface_file, view);
   }
   field.print();
-  if (passes < 0) {
-    printf("*** warning: passes must be >=0, using 0\n");
-    passes = 0;
-  }
-  if (passes > kMaxFieldPasses) {
-    printf("*** warning: passes %d capped at %d\n", passes, kMaxFieldPasses);
-    passes = kMaxFieldPasses;
-  }
+  passes = checked_passes(passes);
   printf("transform: gain=%g passes=%d\n", gain, passes);
   printf("---------- reading input .wav\n");
 
