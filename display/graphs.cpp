@@ -193,10 +193,12 @@ void graphs_t::change_slot(int i, const SlotOptions &o) {
   s.type = type;
   if (type == kGraphHide) return;
   create_analyser(i);
-  // Renderers take the tuning bin as an index into the half spectrum: one
-  // past it, or no number at all (tuna inf or nan), must not reach them.
+  // Renderers take the tuning bin as an index into the slot's half row: a
+  // bin past its last one (tuna at or above half the rate, inf) or no
+  // number at all (nan) must not reach them.
+  const double last_bin = kAnalyserLength / 2 - 1;
   if (!(s.tuning_bin >= 0)) s.tuning_bin = 0;
-  if (s.tuning_bin > kAnalyserLength / 2) s.tuning_bin = kAnalyserLength / 2;
+  if (s.tuning_bin > last_bin) s.tuning_bin = last_bin;
   const GraphType &t = g_graph_types[type];
   if (t.setup && !t.setup(*this, i, s, analysers[i])) {
     release_work(i);
