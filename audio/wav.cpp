@@ -1,6 +1,7 @@
 // WAV header checks, WavPair block I/O and the acquisition block reader.
 #include "audio/wav.h"
 
+#include <pthread.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "options/side_file.h"
 
 namespace {
 
@@ -37,6 +40,9 @@ void report_format(const SoundFile &d) {
   else
     printf("bits/sample: %d\n", d.bits_per_sample);
 }
+
+void track_output(WavPair *pair);
+void untrack_output(WavPair *pair);
 
 void report_channels(int channels) {
   if (channels == 2)
@@ -209,6 +215,10 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
   }
   if (out_path) {
     if (!output_is_safe(out_path, in_path, other_path)) return false;
+    if (!opens_without_blocking(out_path)) {
+      printf("output '%s' is not a regular file. aborting.\n", out_path);
+      return false;
+    }
     output = fopen(out_path, "wb+");
     out_name = out_path;
     write_errno = 0;
@@ -222,6 +232,7 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
       return false;
     }
     if (variant == WavVariant::Codebook) printf("Output file prepared...[OK]\n");
+    track_output(this);
   }
   block_frames = frames > 0 ? frames : 1;
   size_t n = static_cast<size_t>(block_frames) * frame_samples();
@@ -299,27 +310,66 @@ namespace {
 // An output given up on (a write failed, or the run ended early): what
 // reached the file, cut to whole frames, is what its header tells, as a
 // finished run's does. What the disk would not take is dropped, so nothing
-// lands after the header is mended. False when there is nothing to mend (no
-// regular file, or not even a header) or it cannot be done.
-bool leave_true_sizes(FILE *f, int frame_bytes) {
+// lands after the header is mended. The sample bytes it then holds; -1 when
+// there is nothing to mend (no regular file, or not even a header) or it
+// cannot be done.
+long long leave_true_sizes(FILE *f, int frame_bytes) {
   fflush(f);
   __fpurge(f);
   const int fd = fileno(f);
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kWavHeaderBytes) return false;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kWavHeaderBytes) return -1;
   long long data = st.st_size - kWavHeaderBytes;
   data -= data % frame_bytes;
-  if (ftruncate(fd, kWavHeaderBytes + data) != 0) return false;
+  if (ftruncate(fd, kWavHeaderBytes + data) != 0) return -1;
   const long long most = 0xffffffffLL - 36;
   const uint32_t told = static_cast<uint32_t>(data > most ? most : data);
   unsigned char riff[4], size[4];
   put_le32(riff, told + 36);
   put_le32(size, told);
-  // Rewriting bytes the file already holds needs no room on the disk.
-  return pwrite(fd, riff, 4, 4) == 4 && pwrite(fd, size, 4, 40) == 4;
+  // Rewriting bytes the file already holds needs no room on the disk;
+  // pwrite leaves the stream's position alone.
+  if (pwrite(fd, riff, 4, 4) != 4 || pwrite(fd, size, 4, 40) != 4) return -1;
+  return data;
+}
+
+// The output being written, for the way out. The guard is held while it is
+// changed, and kept by the way out once it has taken the output over.
+pthread_mutex_t g_output_guard = PTHREAD_MUTEX_INITIALIZER;
+WavPair *g_tracked_output = nullptr;
+
+void track_output(WavPair *pair) {
+  pthread_mutex_lock(&g_output_guard);
+  g_tracked_output = pair;
+  pthread_mutex_unlock(&g_output_guard);
+}
+
+void untrack_output(WavPair *pair) {
+  pthread_mutex_lock(&g_output_guard);
+  if (g_tracked_output == pair) g_tracked_output = nullptr;
+  pthread_mutex_unlock(&g_output_guard);
 }
 
 }  // namespace
+
+void finish_abandoned_output() {
+  pthread_mutex_lock(&g_output_guard);  // never given back: the process ends
+  WavPair *p = g_tracked_output;
+  if (!p || !p->output) return;
+  FILE *f = p->output;
+  // A transform stuck inside a write of this very file holds its lock.
+  if (ftrylockfile(f) != 0) {
+    printf("\nstopped: the program is ending; '%s' could not be finished.\n", p->out_name ? p->out_name : "");
+    return;
+  }
+  const long long data = leave_true_sizes(f, 2 * p->frame_samples());
+  funlockfile(f);
+  if (data >= 0)
+    printf("\nstopped: the program is ending; '%s' holds the %lld frames made so far.\n",
+           p->out_name ? p->out_name : "", data / (2LL * p->frame_samples()));
+  else
+    printf("\nstopped: the program is ending; '%s' could not be finished.\n", p->out_name ? p->out_name : "");
+}
 
 bool WavPair::tell_length() {
   // The copied header claims the input's length; a run that wrote less (a
@@ -345,6 +395,7 @@ bool WavPair::cut_short(int dots) {
     return false;
   }
   bool ok = tell_length();
+  untrack_output(this);
   ok = fclose(output) == 0 && ok;
   output = nullptr;
   if (ok)
@@ -366,6 +417,7 @@ bool WavPair::write_checked(const double *values, int frames, int dots) {
 
 bool WavPair::close_output(int dots) {
   if (!output) return true;
+  untrack_output(this);
   FILE *f = output;
   output = nullptr;
   int err = write_errno;
@@ -395,6 +447,7 @@ void WavPair::release() {
   free(in_block);
   free(out_block);
   in_block = out_block = nullptr;
+  untrack_output(this);
   // Still open here: the run did not finish.
   if (output) {
     leave_true_sizes(output, 2 * frame_samples());

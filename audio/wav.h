@@ -82,6 +82,12 @@ bool close_written_file(FILE *f, const char *path);
 // stops at its next block and leaves a whole, shorter file.
 extern std::atomic<int> g_stop_transforms;
 
+// For the way out when the transform did not stop (stuck in a read of an
+// input that stalls): makes the output being written tell the length it
+// holds, and says so as the transform would have. Once called, the running
+// transform can no longer close or free its output; the process must end.
+void finish_abandoned_output();
+
 enum class WavVariant {
   RequiredOutput,  // fold
   OptionalOutput,  // tstring, tether, tfield, mirage, unfold

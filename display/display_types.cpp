@@ -5,21 +5,17 @@
 #include "audio/feed.h"
 #include "display/analyser.h"
 #include "display/graphs.h"
-#include "display/slot_readers.h"
 #include "display/spectrum_graphs.h"
 #include "display/wavelet_graphs.h"
-#include "options/options.h"
 
 namespace {
 
-bool setup_wlet(graphs_t &, int i, DisplaySlot &s, Analyser *a) {
-  s.wlet_detail = g_options.get_int(i, "wlet.detail", false, 0);
+bool setup_wlet(graphs_t &, int, DisplaySlot &, Analyser *a) {
   a->rows = kWaveletLevels;
   return true;
 }
 
-bool setup_w2d(graphs_t &, int i, DisplaySlot &s, Analyser *a) {
-  s.quadrant = read_quadrant(i);
+bool setup_w2d(graphs_t &, int, DisplaySlot &, Analyser *a) {
   if (!a->alloc_w2d()) {
     printf("cannot create W2D work buffers. memory problems.");
     fflush(stdout);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "audio/wav.h"
 #include "display/analyser.h"
 #include "display/slot_readers.h"
 #include "display/viewport.h"
@@ -77,28 +78,76 @@ graphs_t::~graphs_t() {
   // than the GUI thread, and process exit takes it down anyway.
 }
 
-void graphs_t::reread_display_options() {
-  GuiLock lock(*this);
-  read_display_options();
+SlotOptions SlotOptions::of(const DisplaySlot &s) {
+  return {s.type, s.x, s.y, s.scale, s.wlet_detail, s.quadrant, s.beat, s.o_depth};
 }
 
-void graphs_t::read_display_options() {
-  live.transform_delay = g_options.get_int(-1, "transformdelay", false, 0);
+void DisplayOptions::read() {
+  transform_delay = g_options.get_int(-1, "transformdelay", false, 0);
+  relh = g_options.get_double(-1, "relh", false, 0.66);
+  hshrink = g_options.get_double(-1, "hshrink", false, 1.0);
   for (int i = 0; i < kDisplays; ++i) {
-    DisplaySlot &s = slots[i];
+    SlotOptions &o = slot[i];
     const char *style = g_options.get_text(i, "style", false, nullptr);
-    s.type = kGraphHide;
+    o.type = kGraphHide;
     if (style) {
       const int t = graph_type_by_name(style);
       if (t < 0)
         printf("unkown graph-type '%s' for display %d (hiding...)\n", style, i);
       else
-        s.type = t;
+        o.type = t;
     }
-    s.x = g_options.get_double(i, "x", false, (i == 0 || i == 2) ? -1.0 : 1.0);
-    s.y = g_options.get_double(i, "y", false, (i == 0 || i == 1) ? -1.0 : 1.0);
-    s.scale = g_options.get_double(i, "scale", false, 1.0);
+    o.x = g_options.get_double(i, "x", false, (i == 0 || i == 2) ? -1.0 : 1.0);
+    o.y = g_options.get_double(i, "y", false, (i == 0 || i == 1) ? -1.0 : 1.0);
+    o.scale = g_options.get_double(i, "scale", false, 1.0);
   }
+  for (int i = 0; i < kDisplays; ++i) {
+    SlotOptions &o = slot[i];
+    o.wlet_detail = g_options.get_int(i, "wlet.detail", false, 0);
+    o.quadrant = g_options.get_int(i, "quadrant", false, 2);
+    o.beat = g_options.get_int(i, "beat", false, 0);
+    o.o_depth = g_options.get_int(i, "o.depth", false, 0);
+  }
+}
+
+void graphs_t::read_display_options() {
+  DisplayOptions options;
+  options.read();
+  GuiLock lock(*this);
+  apply_display_options(options, false);
+}
+
+void graphs_t::apply_display_options(const DisplayOptions &o, bool new_input) {
+  int delay = o.transform_delay;
+  if (delay > kMaxTransformDelay) {
+    printf("*** warning: transformdelay %d capped at %d\n", delay, kMaxTransformDelay);
+    delay = kMaxTransformDelay;
+  }
+  live.transform_delay = delay;
+  relh = o.relh;
+  hshrink = o.hshrink;
+  for (int i = 0; i < kDisplays; ++i) {
+    change_slot(i, o.slot[i]);
+    if (!new_input) continue;
+    DisplaySlot &s = slots[i];
+    feed->prepare_filter(i);
+    BandFilter *band = feed->feedback[i];
+    if (band && analysers[i]) {
+      if (band->kind == kFilterFb) {
+        const int half = kAnalyserLength / 2;
+        const double upper = 2 * s.tuning_bin < half ? 2 * s.tuning_bin : half;
+        band->lower_bin = static_cast<int>(floor(s.tuning_bin));
+        band->upper_bin = static_cast<int>(floor(upper));
+        printf("BAND FFT Feedback Filter ready (octave idx: [%d..%d]).\n", band->lower_bin,
+               band->upper_bin);
+      } else {
+        printf("Impossible error.  Unknown feedback filter.\n");
+      }
+    }
+  }
+  // The display list that follows a new input starts on a line of its own.
+  if (!new_input && line_open) putchar('\n');
+  line_open = false;
 }
 
 void graphs_t::release_work(int i) {
@@ -111,18 +160,49 @@ void graphs_t::release_work(int i) {
   s.work_type = kGraphHide;
 }
 
-void graphs_t::prepare_slot(int i) {
+namespace {
+
+// A warning of the slot options starts a line of its own.
+void slot_warning(graphs_t &m, const char *text) {
+  if (m.line_open) putchar('\n');
+  m.line_open = false;
+  printf("%s", text);
+}
+
+}  // namespace
+
+void graphs_t::change_slot(int i, const SlotOptions &o) {
   DisplaySlot &s = slots[i];
-  release_work(i);
-  if (s.type == kGraphHide) return;
+  s.x = o.x;
+  s.y = o.y;
+  s.scale = o.scale;
+  s.wlet_detail = o.wlet_detail;
+  s.quadrant = o.quadrant;
+  s.beat = o.beat;
+  s.o_depth = o.o_depth;
+  if (s.beat >= 127) {
+    s.beat = 0;
+    slot_warning(*this, "SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n");
+  }
+  if (s.quadrant >= 4) {
+    s.quadrant = 2;
+    slot_warning(*this, "w2D quadrant index out-of-scope (defaulting to 2)\n");
+  }
+  const int type = o.type >= 0 && o.type < kGraphTypes && g_graph_types[o.type].name ? o.type : kGraphHide;
+  // Work state is only ever used by the type that made it.
+  if (s.work && s.work_type != type) release_work(i);
+  s.type = type;
+  if (type == kGraphHide) return;
   create_analyser(i);
-  const GraphType &type = g_graph_types[s.type];
-  if (type.setup && !type.setup(*this, i, s, analysers[i])) {
+  const GraphType &t = g_graph_types[type];
+  if (t.setup && !t.setup(*this, i, s, analysers[i])) {
     release_work(i);
     s.type = kGraphHide;
   }
   if (s.work) s.work_type = s.type;
 }
+
+void graphs_t::prepare_slot(int i) { change_slot(i, SlotOptions::of(slots[i])); }
 
 void graphs_t::create_analyser(int i) {
   DisplaySlot &s = slots[i];
@@ -138,7 +218,7 @@ void graphs_t::create_analyser(int i) {
   Analyser *a = analysers[i];
   a->rows = Analyser::kHistoryRows;
 
-  s.tuning_bin = tuning_bin_of(g_options.get_text(i, "tuna", false, nullptr), feed->sample_rate);
+  s.tuning_bin = tuning_bin_of(g_options.get_text(i, "tuna", false, nullptr), feed->sample_rate, &line_open);
 }
 
 double graphs_t::slice_frequency(int slot) {
@@ -174,8 +254,6 @@ void graphs_t::configure(const char *input) {
   // values are ever stored.
   int acq = g_options.get_int(-1, "acqdelay", false, 1);
   int gui = g_options.get_int(-1, "guidelay", false, 1);
-  relh = g_options.get_double(-1, "relh", false, 0.66);
-  hshrink = g_options.get_double(-1, "hshrink", false, 1.0);
   if (acq <= 0) {
     acq = 1;
     printf("*** warning: delay must be >=1\n");
@@ -186,25 +264,9 @@ void graphs_t::configure(const char *input) {
   }
   acqdelay = acq;
   guidelay = gui;
-  read_display_options();
-  for (int i = 0; i < kDisplays; ++i) {
-    DisplaySlot &s = slots[i];
-    prepare_slot(i);
-    feed->prepare_filter(i);
-    BandFilter *band = feed->feedback[i];
-    if (band && analysers[i]) {
-      if (band->kind == kFilterFb) {
-        const int half = kAnalyserLength / 2;
-        const double upper = 2 * s.tuning_bin < half ? 2 * s.tuning_bin : half;
-        band->lower_bin = static_cast<int>(floor(s.tuning_bin));
-        band->upper_bin = static_cast<int>(floor(upper));
-        printf("BAND FFT Feedback Filter ready (octave idx: [%d..%d]).\n", band->lower_bin,
-               band->upper_bin);
-      } else {
-        printf("Impossible error.  Unknown feedback filter.\n");
-      }
-    }
-  }
+  DisplayOptions options;
+  options.read();
+  apply_display_options(options, true);
   print_displays();
   feed->start();
 }
@@ -238,13 +300,27 @@ void leave_program(int status, const char *farewell) {
       m.gui_running.store(0, std::memory_order_release);
     for (;;) pause();
   }
+  bool stuck = false;
   if (m.command_running.load(std::memory_order_acquire) && !pthread_equal(pthread_self(), m.command_thread)) {
     g_stop_transforms.store(1, std::memory_order_release);
     for (int n = 0; n < 2000 && m.command_running.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
+    // Still inside a read or write that does not come back: its output is
+    // made whole from here.
+    stuck = m.command_running.load(std::memory_order_acquire);
+    if (stuck) finish_abandoned_output();
   }
   m.stop_live();
   m.shutdown();
   quiet_gui();
+  if (stuck) {
+    // exit() would flush every stream, waiting on the one the command holds.
+    if (ftrylockfile(stdout) == 0) {
+      if (farewell) fputs_unlocked(farewell, stdout);
+      fflush_unlocked(stdout);
+      funlockfile(stdout);
+    }
+    _exit(status);
+  }
   if (farewell) printf("%s", farewell);
   fflush(stdout);
   exit(status);

@@ -57,6 +57,31 @@ struct DisplaySlot {
   int work_type;      // the type that made `work` (and so releases it)
 };
 
+// What the option store says one display shows, read before GuiMutex is
+// taken and handed to graphs_t::change_slot under it.
+struct SlotOptions {
+  int type;  // an installed type's number (an unknown name reads as hide)
+  double x, y, scale;
+  int wlet_detail, quadrant, beat, o_depth;
+
+  // The slot's settings as they stand (for a caller that set them itself).
+  static SlotOptions of(const DisplaySlot &slot);
+};
+
+// Every display's options and the global ones that shape the slots.
+struct DisplayOptions {
+  int transform_delay;
+  double relh, hshrink;  // the iviv tree's shape
+  SlotOptions slot[kDisplays];
+
+  // Reads the store; an unknown style name is reported here and hides.
+  void read();
+};
+
+// Live transform pauses beyond this many 100 ms units are cut to it: the
+// pause holds GuiMutex, and the console and the way out wait on it.
+constexpr int kMaxTransformDelay = 10;
+
 struct graphs_t;
 
 // Draws one slot; the analyser is null only for graph types of feed kind 0.
@@ -70,9 +95,11 @@ struct GraphType {
   const char *name;  // null: no type of this number is installed
   int feed_kind;
   Renderer draw;     // null draws nothing (the slot still counts as drawn)
-  // Reads the type's slot options and makes its work state in slot.work;
-  // runs in configure under GuiMutex after the analyser is made (null for
-  // feed kind 0). False hides the slot; the type has printed why.
+  // Reads the type's own slot options and makes its work state in
+  // slot.work; runs in graphs_t::change_slot under GuiMutex after the
+  // analyser is made (null for feed kind 0). slot.work is null or made by an
+  // earlier setup of this same type, to keep or remake. False hides the
+  // slot; the type has printed why.
   bool (*setup)(graphs_t &manager, int slot_index, DisplaySlot &slot, Analyser *analyser);
   // Frees slot.work (before the next setup, and at the end).
   void (*release)(DisplaySlot &slot);
@@ -101,6 +128,7 @@ struct graphs_t {
   Analyser *analysers[kDisplays] = {};
   DisplaySlot slots[kDisplays] = {};
   TransformState live{};
+  bool line_open = false;  // the console's last text (the tuning message) has no line end yet
   std::atomic<int> gui_running{0};  // the GUI thread's loop is live
   std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
@@ -113,14 +141,21 @@ struct graphs_t {
 
   // Display configuration for a new input (null: the sound card).
   void configure(const char *input);
+  // Reads the display options and shows them (takes GuiMutex): what the
+  // commands that change no input run.
   void read_display_options();
-  // The same for a command outside the display configuration: takes GuiMutex.
-  void reread_display_options();
-  // Makes the slot's analyser (once), sets its row count and the tuning
-  // bin; then the slot's type makes its work state.
+  // Shows options read before (GuiMutex held): transformdelay and the iviv
+  // shape, then every slot through change_slot; with a new input, each
+  // slot's channel filter too.
+  void apply_display_options(const DisplayOptions &options, bool new_input);
+  // The one way a slot changes what it shows (GuiMutex held): the slot's
+  // options are checked (the beat and quadrant warnings), work state made by
+  // another type goes through that type's release, a visible slot gets its
+  // analyser and its type's setup (a failed setup hides it).
+  void change_slot(int slot, const SlotOptions &options);
+  // Makes the slot's analyser (once), sets its row count and the tuning bin.
   void create_analyser(int slot);
-  // A slot's part of configure: the old work state goes, a visible slot
-  // gets its analyser and its type's setup (a failed setup hides it).
+  // change_slot with the slot's own current settings.
   void prepare_slot(int slot);
   // Frees the slot's work state through the type that made it.
   void release_work(int slot);

@@ -7,8 +7,6 @@
 // "tuna" option (null: none). A missing, non-positive or non-finite tuna is
 // 440 Hz, with its message. The bin is kept inside the slot's half of a
 // spectrum row (0..255), where every renderer looks for the octave.
-double tuning_bin_of(const char *tuna_text, double sample_rate);
-
-// The w2d graph's "quadrant" (default 2; 4 and above become 2, with the
-// message). Only its two low bits choose the quadrant drawn.
-int read_quadrant(int display);
+// line_open (may be null), in and out: the console's line has no end yet
+// (the 440 Hz message has none); a warning then starts a line of its own.
+double tuning_bin_of(const char *tuna_text, double sample_rate, bool *line_open = nullptr);

@@ -273,6 +273,9 @@ void draw_ifs(graphs_t &manager, int slot_index, Analyser *a, DisplaySlot &slot,
 namespace {
 
 bool setup_ifs(graphs_t &, int, DisplaySlot &s, Analyser *) {
+  // The stores and the selection outlive a new configuration: detail mode
+  // goes on showing the last pick.
+  if (s.work) return true;
   IfsState *state = new (std::nothrow) IfsState;
   if (!state || !state->alloc_ifs()) {
     if (state) state->release();

@@ -102,7 +102,8 @@ void log_row_one(graphs_t &manager, AnalysisLog *log, const IvivNode *tree, cons
 }
 
 bool setup_iviv(graphs_t &manager, int, DisplaySlot &slot, Analyser *) {
-  IvivState *state = new (std::nothrow) IvivState;
+  // relh and hshrink may have changed: the tree is rebuilt in place.
+  IvivState *state = slot.work ? static_cast<IvivState *>(slot.work) : new (std::nothrow) IvivState;
   if (!state) {
     printf("cannot create IVIV work buffers. memory problems.");
     fflush(stdout);

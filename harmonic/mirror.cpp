@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +78,9 @@ void draw_mirror(graphs_t &manager, int slot_index, Analyser *a, DisplaySlot &sl
 namespace {
 
 bool setup_mirror(graphs_t &manager, int i, DisplaySlot &s, Analyser *) {
+  // Sizes follow the options and the sample rate: always made anew.
+  destroy_mirror(static_cast<MirrorState *>(s.work));
+  s.work = nullptr;
   MirrorState *m = read_mirror(i, manager.feed->sample_rate);
   if (!m) {
     printf("cannot create MIRROR work buffers. memory problems.\n");

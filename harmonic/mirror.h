@@ -41,9 +41,13 @@ struct MirrorState {
 bool clip_segment(double ax, double ay, double ux, double uy, double min_x, double min_y, double max_x,
                   double max_y, double *lo, double *hi);
 
-// Grids beyond this many cells are refused as out of memory: a steep growth
-// would otherwise ask for any size at all.
-constexpr size_t kMirrorMaxCells = size_t(1) << 24;
+// A grid side at or beyond this many cells cannot be addressed (cell
+// coordinates are ints of at most 1e9); such a grid is refused as out of
+// memory.
+constexpr double kMirrorMaxSide = 1e9;
+
+// Cells of the grid these settings make (both grids hold this many).
+double mirror_cells(double bass, double growth, double sample_rate);
 
 // Makes and sizes the state, fills it with noise and reports it; null (with
 // its message) when the grids cannot be had.

@@ -1,7 +1,10 @@
 // The mirror display's state: sizing, the spiral and the transfers (no GL).
 #include "harmonic/mirror.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdint>
 #include <utility>
 #include <cstdio>
 #include <cstdlib>
@@ -122,21 +125,12 @@ double mirror_gain(double t, const double *row, int h) {
   return (row[k4] + row[k5]) / row[k];
 }
 
-MirrorState *create_mirror(double bass, double growth, double sample_rate, int iter) {
-  MirrorState *m = static_cast<MirrorState *>(calloc(1, sizeof(MirrorState)));
-  if (!m) {
-    printf("window creation:: out of memory!\n");
-    return nullptr;
-  }
-  m->spiral_b = log(kPhi) * growth;
-  m->bass = bass;
-  m->iter = iter;
-  // The feed never runs above its limit; the sizing loop (one step per Hz)
-  // must not either.
-  m->max_freq = sample_rate < 0 ? 22050 : sample_rate > kMaxSampleRate ? kMaxSampleRate : sample_rate;
+namespace {
 
-  // Each bound ends at the outermost turning point on its side.
-  double min_x = 0, min_y = 0, max_x = 0, max_y = 0;
+// The window's bounds for the state's spiral: each bound ends at the
+// outermost turning point on its side.
+void trace_bounds(MirrorState *m, double *min_x, double *min_y, double *max_x, double *max_y) {
+  *min_x = *min_y = *max_x = *max_y = 0;
   double px = 0, py = 0, pdx = 0, pdy = 0;
   for (double f = 1; f < m->max_freq; f += 1) {
     double x, y;
@@ -144,15 +138,15 @@ MirrorState *create_mirror(double bass, double growth, double sample_rate, int i
     const double dx = x - px, dy = y - py;
     if (dy * pdy < 0) {
       if (y < 0)
-        min_y = floor(y) - 1;
+        *min_y = floor(y) - 1;
       else
-        max_y = floor(y) + 1;
+        *max_y = floor(y) + 1;
     }
     if (dx * pdx < 0) {
       if (x < 0)
-        min_x = floor(x) - 1;
+        *min_x = floor(x) - 1;
       else
-        max_x = floor(x) + 1;
+        *max_x = floor(x) + 1;
       m->highest_f_in_window = f;
     }
     px = x;
@@ -160,9 +154,48 @@ MirrorState *create_mirror(double bass, double growth, double sample_rate, int i
     pdx = dx;
     pdy = dy;
   }
-  const double w = max_x - min_x, h = max_y - min_y;
-  const double limit = static_cast<double>(kMirrorMaxCells);
-  if (!(w <= limit && h <= limit && w * h <= limit)) {
+}
+
+void shape(MirrorState *m, double bass, double growth, double sample_rate) {
+  m->spiral_b = log(kPhi) * growth;
+  m->bass = bass;
+  // The feed never runs above its limit; the sizing loop (one step per Hz)
+  // must not either.
+  m->max_freq = sample_rate < 0 ? 22050 : sample_rate > kMaxSampleRate ? kMaxSampleRate : sample_rate;
+}
+
+// Both grids' bytes must be countable and no more than the machine holds:
+// beyond that the allocator may promise memory that filling the grid with
+// noise then cannot have.
+bool grid_fits(double w, double h) {
+  if (!(w >= 0 && h >= 0 && w < kMirrorMaxSide && h < kMirrorMaxSide)) return false;
+  const double bytes = w * h * 2 * sizeof(double);
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  const double held = pages > 0 && page > 0 ? static_cast<double>(pages) * page : static_cast<double>(SIZE_MAX);
+  return bytes < static_cast<double>(SIZE_MAX) && bytes <= held;
+}
+
+}  // namespace
+
+double mirror_cells(double bass, double growth, double sample_rate) {
+  MirrorState m = {};
+  shape(&m, bass, growth, sample_rate);
+  double min_x, min_y, max_x, max_y;
+  trace_bounds(&m, &min_x, &min_y, &max_x, &max_y);
+  return (max_x - min_x) * (max_y - min_y);
+}
+
+MirrorState *create_mirror(double bass, double growth, double sample_rate, int iter) {
+  MirrorState *m = static_cast<MirrorState *>(calloc(1, sizeof(MirrorState)));
+  if (!m) {
+    printf("window creation:: out of memory!\n");
+    return nullptr;
+  }
+  shape(m, bass, growth, sample_rate);
+  m->iter = iter;
+  double min_x, min_y, max_x, max_y;
+  trace_bounds(m, &min_x, &min_y, &max_x, &max_y);
+  if (!grid_fits(max_x - min_x, max_y - min_y)) {
     printf("window creation:: out of memory!\n");
     free(m);
     return nullptr;

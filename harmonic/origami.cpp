@@ -98,8 +98,8 @@ void draw_origami(graphs_t &, int slot_index, Analyser *an, DisplaySlot &slot, A
 
 namespace {
 
-bool setup_origami(graphs_t &, int i, DisplaySlot &s, Analyser *) {
-  s.o_depth = read_origami_depth(i);
+bool setup_origami(graphs_t &, int, DisplaySlot &s, Analyser *) {
+  s.o_depth = checked_origami_depth(s.o_depth);
   return true;
 }
 

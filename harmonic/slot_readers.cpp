@@ -7,16 +7,14 @@
 #include "harmonic/origami.h"
 #include "options/options.h"
 
-int read_beat(int display) {
-  const int beat = g_options.get_int(display, "beat", false, 0);
+int checked_beat(int beat) {
   // A negative beat would read rows before the newest one.
   if (beat_acceptable(beat)) return beat;
   printf("SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n");
   return 0;
 }
 
-int read_origami_depth(int display) {
-  const int depth = g_options.get_int(display, "o.depth", false, 0);
+int checked_origami_depth(int depth) {
   if (depth >= 0 && depth <= kOrigamiMaxDepth) return depth;
   const int use = depth < 0 ? 0 : kOrigamiMaxDepth;
   printf("*** warning: o.depth %d is out of range 0..%d (using %d)\n", depth, kOrigamiMaxDepth, use);

@@ -1,5 +1,5 @@
-// What the harmonic displays read from a slot's options; no GL here, so
-// every reader can be driven on its own.
+// What the harmonic displays make of a slot's options; no GL here, so every
+// reader can be driven on its own.
 #pragma once
 
 struct MirrorState;
@@ -9,11 +9,10 @@ struct MirrorState;
 constexpr int kMaxBeat = 126;
 inline bool beat_acceptable(int beat) { return beat >= 0 && beat <= kMaxBeat; }
 
-// The spiral's "beat" (default 0; outside 0..126 it is 0, with the message).
-int read_beat(int display);
-// The origami's "o.depth" (default 0), held inside 0..kOrigamiMaxDepth with
-// a warning.
-int read_origami_depth(int display);
+// The beat a spiral uses: outside 0..126 it is 0, with the message.
+int checked_beat(int beat);
+// The origami's depth, held inside 0..kOrigamiMaxDepth with a warning.
+int checked_origami_depth(int depth);
 // The mirror's work state from "m.growth", "m.bass" and "m.iter" (each
 // reported when missing) at the given sample rate; null, with its message,
 // when its grids cannot be had.

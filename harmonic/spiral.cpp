@@ -13,8 +13,8 @@ namespace {
 
 constexpr double kTurn = 6.283185307179586;
 
-bool setup_spiral(graphs_t &, int i, DisplaySlot &s, Analyser *) {
-  s.beat = read_beat(i);
+bool setup_spiral(graphs_t &, int, DisplaySlot &s, Analyser *) {
+  s.beat = checked_beat(s.beat);
   return true;
 }
 

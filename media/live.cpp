@@ -119,12 +119,9 @@ int live_surfaces(int flag, TransformState *v) {
       release_live(v);
       return 1;
     }
-    if (!field->load(v->surface_file, v)) {
-      // Nothing to step: capture runs, the medium does not.
-      delete field;
-      release_live(v);
-      return 1;
-    }
+    // A description that cannot be read leaves an empty field, which passes
+    // the samples through: the live run goes on as the offline one does.
+    field->load(v->surface_file, v);
     field->print();
     v->medium = field;
     v->medium_kind = v->mode == kModeMirage ? kModeMirage : kModeTfield;

@@ -62,7 +62,6 @@ int field_command(char *line, int mode) {
       printf("  parameter too big [%s]\n", t);
       return 0;
     }
-  g_graphs.reread_display_options();
   if (!input) {
     const double gain = g_options.get_double(-1, "s.gain", false, 1.0);
     const int passes = checked_passes(g_options.get_int(-1, "s.passes", false, 1));
@@ -75,6 +74,7 @@ int field_command(char *line, int mode) {
     start_live(mode, live_surfaces);
     return 0;
   }
+  g_graphs.read_display_options();
   {
     GuiLock lock;
     view->mode = mode;

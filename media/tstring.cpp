@@ -165,7 +165,6 @@ int tstring(char *line) {
       view->fpermu = fpermu;
       view->max_octave = max_octave;
     }
-    g_graphs.reread_display_options();
     if (plain)
       start_live(kModeTstring, live_string);
     else
@@ -193,7 +192,7 @@ int tstring(char *line) {
     snprintf(storage[i], sizeof storage[i], "%s", texts[i]);
     vector[i + 1] = storage[i];
   }
-  g_graphs.reread_display_options();
+  g_graphs.read_display_options();
   {
     GuiLock lock;
     view->mode = plain ? kModeTstring : kModeTether;

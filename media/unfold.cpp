@@ -187,9 +187,8 @@ int unfold(char *line) {
   if (g_options.get_int(-1, "u.debug", false, 0)) vector[n++] = const_cast<char *>("-D");
   if (g_options.get_int(-1, "u.repair", false, 0)) vector[n++] = const_cast<char *>("-R");
 
-  // The view would show the unfold ether under a live medium: stop it first.
-  stop_live_for_command();
-  g_graphs.reread_display_options();
+  // A live transform goes on: only mute and the next medium command stop it.
+  g_graphs.read_display_options();
   {
     GuiLock lock;
     view->mode = kModeUnfold;

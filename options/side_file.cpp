@@ -3,11 +3,19 @@
 
 #include <sys/stat.h>
 
+bool opens_without_blocking(const char *path) {
+  struct stat st;
+  if (!path) return false;
+  if (stat(path, &st) != 0) return true;
+  return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode);
+}
+
 SideFile open_side_file(const char *path, const char *mode, long max_bytes, const char *what, FILE **out) {
   *out = nullptr;
   struct stat st;
   if (!path || stat(path, &st) != 0) return SideFile::Missing;
-  if (!S_ISREG(st.st_mode)) {
+  // Stricter than opens_without_blocking: a device never ends either.
+  if (!S_ISREG(st.st_mode) || !opens_without_blocking(path)) {
     printf("*** warning: %s '%s' is not a regular file, not read\n", what, path);
     return SideFile::NotRegular;
   }

@@ -14,6 +14,11 @@ constexpr long kSurfaceFileMax = 1L << 20;
 constexpr long kParamFileMax = 1L << 20;
 constexpr long kCodebookFileMax = 256L << 20;
 
+// True when opening path cannot block: a name not made yet, a regular
+// file, a directory or a character device (/dev/null). A FIFO waits for its
+// other end (for ever, when nobody comes), and a socket cannot be opened.
+bool opens_without_blocking(const char *path);
+
 enum class SideFile { Open, Missing, NotRegular, TooLarge };
 
 // Opens path for reading when it is a regular file of at most max_bytes.

@@ -172,17 +172,19 @@ void revive_spectrum(const CodebookEntry *table, double *v, int lo, int hi, doub
   }
 }
 
-bool reconstruct_band_ok(const ReconstructParams &p, int sample_rate) {
-  const double lo = p.band_lo_freq, hi = p.band_hi_freq, nyquist = sample_rate / 2.0;
-  if (std::isfinite(lo) && std::isfinite(hi) && lo >= 0 && lo < hi && hi <= nyquist) return true;
-  printf("reconstruct band %g..%g Hz is not usable: it needs 0 <= lo < hi <= %g Hz. aborting.\n", lo, hi,
-         nyquist);
+bool reconstruct_band_ok(const ReconstructParams &p, int) {
+  // Any finite band has a meaning: one past the top is cut to it, and an
+  // empty one keeps (next to) nothing.
+  const double lo = p.band_lo_freq, hi = p.band_hi_freq;
+  if (std::isfinite(lo) && std::isfinite(hi)) return true;
+  printf("reconstruct band %g..%g Hz is not usable: it needs finite edges. aborting.\n", lo, hi);
   return false;
 }
 
 void reconstruct_band(const ReconstructParams &p, int sample_rate, int *lo, int *hi) {
   *lo = floor_int(512.0 * p.band_lo_freq / sample_rate);
   *hi = floor_int(512.0 * p.band_hi_freq / sample_rate);
+  if (*lo < 0) *lo = 0;
   if (*hi > 256) *hi = 256;
 }
 
@@ -308,7 +310,7 @@ int reconstruct_file(const char *output, const char *input, const char *codebook
   if (!wav.close_output(w)) return 0;
 
   // Counted in 64 bits: a long file times a wide band passes 2^31.
-  const long long band = hi - lo, windows = w, accepted = reader.accepted;
+  const long long band = hi > lo ? hi - lo : 0, windows = w, accepted = reader.accepted;
   printf(
       "\n\n SUMMARY\n =======\n BANDPASS f:%g..%g (index: %d..%d)\n MODE: %s RESCALE: %g #ITER: %d\n DATA: %d "
       "windows (FFT_SIZE %d samples) = %lld  samples used (16bps)\n CODEBOOK: %d entries, %d errors,  %d accepted "

@@ -212,18 +212,19 @@ TEST(TfieldCli, RefusesBadArguments) {
   EXPECT_FALSE(testkit::file_exists(d / "out2.wav"));
 }
 
-TEST(TfieldCli, NoArgumentsStartsLiveAndAMissingFieldStepsNothing) {
+TEST(TfieldCli, NoArgumentsStartsLiveAndAMissingFieldGivesAnEmptyField) {
   Dir d;
   auto r = d.run("tfield\nmirage\n");
-  // No "field" here: the engine reports, capture starts all the same, and as
-  // nothing was configured the second command has nothing to stop.
+  // No "field" here: an empty field that passes the samples through, and the
+  // second command stops the first.
   EXPECT_EQ(testkit::count(r.out, " output  .wav file  missing\n no output, only transform buffer.\n"
-                                  "---------- reading configuration for live transform\nerror in engine?\n"
-                                  "audio: reset & capture from device..\n"),
+                                  "---------- reading configuration for live transform\n"
+                                  "total output couple: 0\naudio: reset & capture from device..\n"),
             2)
       << r.out;
   EXPECT_EQ(testkit::count(r.err, "cannot open file field\n"), 2);
-  EXPECT_EQ(r.out.find("stopping audio-capture"), std::string::npos);
+  EXPECT_EQ(r.out.find("error in engine?"), std::string::npos);
+  EXPECT_EQ(testkit::count(r.out, "stopping audio-capture...\n"), 1);
   EXPECT_EQ(r.status, 0);
 }
 

@@ -122,6 +122,17 @@ TEST(UnfoldCli, ShortInputIsCopiedThrough) {
   }
 }
 
+TEST(UnfoldCli, ALiveTransformGoesOnUntilMute) {
+  Dir d;
+  ASSERT_TRUE(testkit::write_wav(d / "in.wav", music(512 * 3)));
+  auto r = d.run("tether\nunfold out.wav in.wav\nmute\n");
+  const size_t unfolded = r.out.find("---------- processed");
+  ASSERT_NE(unfolded, std::string::npos) << r.out;
+  // Only mute stops it, after unfold.
+  EXPECT_EQ(testkit::count(r.out, "stopping audio-capture...\n"), 1) << r.out;
+  EXPECT_GT(r.out.find("stopping audio-capture...\n"), unfolded);
+}
+
 TEST(UnfoldCli, ArgumentsAndFailures) {
   Dir d;
   ASSERT_TRUE(testkit::write_wav(d / "in.wav", music(512 * 3)));

@@ -110,8 +110,8 @@ TEST_F(Spiral, WithoutAnOctaveToWindDrawsAnEmptyStrip) {
 TEST(SpiralBeat, OutsideZeroTo126BecomesZeroWithItsMessage) {
   const char kMessage[] = "SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n";
   for (const char *beat : {"126", "127", "-1", "0"}) {
-    g_options.set(2, "beat", beat);
     DisplaySlot s{};
+    s.beat = atoi(beat);  // as the slot's options were read
     testing::internal::CaptureStdout();
     EXPECT_TRUE(kSpiralGraph.setup(g_graphs, 2, s, nullptr));
     std::string out = testing::internal::GetCapturedStdout();

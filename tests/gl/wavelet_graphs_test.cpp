@@ -93,7 +93,7 @@ TEST_F(WaveletGraphs, WletLabelsItsLevelsAndTicksItsAxis) {
 TEST_F(WaveletGraphs, WletInDetailModeFromTheFeedHasAFlatLowestRing) {
   graphs_t &m = g_graphs;
   DataFeed &f = *m.feed;
-  g_options.set(2, "wlet.detail", "1");
+  m.slots[2].wlet_detail = 1;
   m.slots[2].type = kGraphWlet;
   m.slots[2].scale = 1;
   m.slots[2].x = -0.4;

@@ -81,17 +81,41 @@ TEST(FeedGraphs, GraphTypeTableAndDisplayOptions) {
   g_options.set(-1, "transformdelay", "4");
   g_options.set(2, "x", "0.25");
   testing::internal::CaptureStdout();
-  g_graphs.read_display_options();
+  DisplayOptions o;
+  o.read();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "unkown graph-type 'Fft' for display 3 (hiding...)\n");
-  EXPECT_EQ(g_graphs.slots[0].type, kGraphC5);
-  EXPECT_EQ(g_graphs.slots[1].type, kGraphMirror);
-  EXPECT_EQ(g_graphs.slots[2].type, kGraphC5);
-  EXPECT_EQ(g_graphs.slots[3].type, kGraphHide);
-  EXPECT_EQ(g_graphs.live.transform_delay, 4);
-  EXPECT_EQ(g_graphs.slots[2].x, 0.25);
-  EXPECT_EQ(g_graphs.slots[3].x, 1.0);
-  EXPECT_EQ(g_graphs.slots[1].y, -1.0);
-  EXPECT_EQ(g_graphs.slots[2].y, 1.0);
+  EXPECT_EQ(o.slot[0].type, kGraphC5);
+  EXPECT_EQ(o.slot[1].type, kGraphMirror);
+  EXPECT_EQ(o.slot[2].type, kGraphC5);
+  EXPECT_EQ(o.slot[3].type, kGraphHide);
+  EXPECT_EQ(o.transform_delay, 4);
+  EXPECT_EQ(o.slot[2].x, 0.25);
+  EXPECT_EQ(o.slot[3].x, 1.0);
+  EXPECT_EQ(o.slot[1].y, -1.0);
+  EXPECT_EQ(o.slot[2].y, 1.0);
+  g_options.release();
+}
+
+TEST(FeedGraphs, BeatAndQuadrantWarningsPrecedeEachDisplaysAnalyserOnLinesOfTheirOwn) {
+  install_display_graphs();
+  g_options.release();
+  g_options.set(0, "style", "fft");
+  g_options.set(0, "beat", "127");
+  g_options.set(1, "quadrant", "4");  // hidden: warned all the same
+  g_options.set(2, "style", "c5");
+  g_options.set(2, "beat", "300");
+  g_options.set(2, "quadrant", "9");
+  g_graphs.line_open = false;  // no text of an earlier test is pending
+  testing::internal::CaptureStdout();
+  g_graphs.read_display_options();
+  std::string out = testing::internal::GetCapturedStdout();
+  const std::string beat = "SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n";
+  const std::string quadrant = "w2D quadrant index out-of-scope (defaulting to 2)\n";
+  const std::string tuna = "no tuning? ('tuna' settings). assuming 440 Hz.\n";
+  EXPECT_EQ(out, beat + tuna + quadrant + beat + quadrant + tuna);
+  EXPECT_EQ(g_graphs.slots[0].beat, 0);
+  EXPECT_EQ(g_graphs.slots[2].quadrant, 2);
+  for (int i = 0; i < kDisplays; ++i) g_graphs.slots[i] = DisplaySlot{};
   g_options.release();
 }

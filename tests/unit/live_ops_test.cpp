@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 
 #include "media/ether.h"
@@ -72,16 +73,23 @@ TEST(LiveOps, AMediumIsSteppedAndReleasedAsTheKindItWasBuiltAs) {
   EXPECT_EQ(v.display[0], nullptr);
 }
 
-TEST(LiveOps, ASurfaceFileThatDoesNotLoadConfiguresNothing) {
+TEST(LiveOps, ASurfaceFileThatDoesNotLoadGivesAnEmptyFieldThatPassesSamples) {
   TransformState v = live_view(kModeTfield);
   snprintf(v.surface_file, sizeof v.surface_file, "/nonexistent/field");
+  v.damp = 0.5;
+  v.fpermu = 1;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(live_surfaces(kLiveCreate, &v), 1);
+  testing::internal::CaptureStdout();
+  v.in_count = 0;
+  EXPECT_EQ(live_surfaces(kLiveCreate, &v), 0);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("total output couple: 0\n"), std::string::npos);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "cannot open file /nonexistent/field\n");
-  EXPECT_FALSE(live_active(v));
-  EXPECT_EQ(v.medium, nullptr);
-  EXPECT_EQ(v.in_block, nullptr);
-  EXPECT_EQ(live_surfaces(kLiveStep, &v), 1);
+  ASSERT_TRUE(live_active(v));
+  v.in_block[0] = 0.25;
+  v.in_count = 1;
+  EXPECT_EQ(live_surfaces(kLiveStep, &v), 0);
+  EXPECT_DOUBLE_EQ(v.out_block[0], std::tanh(2 * 0.5 * 0.25));
+  live_stop(&v);
 }
 
 TEST(LiveOps, OfflineRunsLeaveARunningLiveMediumAndItsRegistrationAlone) {

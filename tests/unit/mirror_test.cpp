@@ -74,6 +74,13 @@ TEST(Mirror, SampleRateAndGridSizeStayBounded) {
   EXPECT_EQ(high->max_freq, kMaxSampleRate);
   destroy(high);
 
+  // A large grid is made when memory allows (two grids of about 211 MB).
+  MirrorState *wide = make(10, 1.4, 44100, 10);
+  ASSERT_NE(wide, nullptr);
+  EXPECT_EQ(wide->width, 5594);
+  EXPECT_EQ(wide->height, 4727);
+  destroy(wide);
+
   // A steep spiral asks for more than any grid: refused with the message.
   std::string report;
   EXPECT_EQ(make(10, 40, 44100, 10, &report), nullptr);
@@ -222,7 +229,7 @@ TEST_F(HarmonicSetup, OrigamiDepthIsCappedWithAWarning) {
       {"-1", 0, "*** warning: o.depth -1 is out of range 0..12 (using 0)\n"},
   };
   for (const auto &c : cases) {
-    g_options.set(2, "o.depth", c.value);
+    s.o_depth = atoi(c.value);  // as the slot's options were read
     testing::internal::CaptureStdout();
     EXPECT_TRUE(kOrigamiGraph.setup(g_graphs, 2, s, nullptr));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said);

@@ -136,6 +136,23 @@ TEST_F(Files, SameFileThroughAnotherPathOrLinkIsRefused) {
   EXPECT_EQ(testkit::read_file(path("a.wav")), before);
 }
 
+TEST_F(Files, AnOutputThatCouldBlockIsRefusedAndADeviceIsNot) {
+  testkit::write_wav(path("a.wav"), testkit::sine_wav(44100, 600, {{440, 0.5}}));
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
+  for (const std::string &out : {path("fifo"), std::string("/dev/null")}) {
+    FILE *f = fopen(path("a.wav").c_str(), "rb");
+    WavPair p;
+    testing::internal::CaptureStdout();
+    // Nobody reads the FIFO: opening it for writing would wait for ever.
+    const bool opened = p.open(f, path("a.wav").c_str(), out.c_str(), 512, WavVariant::RequiredOutput);
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(opened, out == "/dev/null") << said;
+    EXPECT_EQ(said.find("output '" + out + "' is not a regular file. aborting.\n") != std::string::npos, !opened);
+    p.release();
+    fclose(f);
+  }
+}
+
 TEST_F(Files, UnwritableOutputFolderIsReported) {
   testkit::write_wav(path("a.wav"), testkit::sine_wav(44100, 10, {{440, 0.5}}));
   FILE *f = fopen(path("a.wav").c_str(), "rb");
