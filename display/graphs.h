@@ -55,6 +55,7 @@ struct DisplaySlot {
   double slice_bin;   // spectrum bin position of `slice`, kept with it
   void *work;         // the type's own work state, made by its setup
   int work_type;      // the type that made `work` (and so releases it)
+  int source = -1;    // the ring analysed (0..3); -1: the slot's own
 };
 
 // What the option store says one display shows, read before GuiMutex is
@@ -63,6 +64,7 @@ struct SlotOptions {
   int type;  // an installed type's number (an unknown name reads as hide)
   double x, y, scale;
   int wlet_detail, quadrant, beat, o_depth;
+  int source;  // the ring the display analyses, 0..3
 
   // The slot's settings as they stand (for a caller that set them itself).
   static SlotOptions of(const DisplaySlot &slot);
@@ -159,6 +161,11 @@ struct graphs_t {
   void prepare_slot(int slot);
   // Frees the slot's work state through the type that made it.
   void release_work(int slot);
+  // The ring slot i analyses (its source).
+  int ring_of(int slot) const {
+    const int r = slots[slot].source;
+    return r >= 0 && r < kRings ? r : slot;
+  }
   // Frequency in Hz of the slot's picked bin; -1 when there is none.
   double slice_frequency(int slot);
   void print_displays();

@@ -46,27 +46,30 @@ void analyse_slots(graphs_t &m) {
     Analyser *a = m.analysers[i];
     if (!a) continue;
     const DisplaySlot &s = m.slots[i];
+    // The ring (and its wavelet levels) come from the display's source; the
+    // fb band is the display's own, cut at its own tuning.
+    const int ring = m.ring_of(i);
     switch (g_graph_types[s.type].feed_kind) {
       case kFeedSpectrum: {
         const BandFilter *band = feed->feedback[i];
-        a->spectrum_step(feed->window[i], start, kRingLength, i % 2, band && band->kind ? band : nullptr);
+        a->spectrum_step(feed->window[ring], start, kRingLength, i % 2, band && band->kind ? band : nullptr);
         break;
       }
       case kFeedWavelet: {
-        const std::atomic<double> *levels = feed->wavelet[i];
+        const std::atomic<double> *levels = feed->wavelet[ring];
         if (!levels) break;
-        const int wstart = feed->wavelet_index[i].load(std::memory_order_acquire);
+        const int wstart = feed->wavelet_index[ring].load(std::memory_order_acquire);
         for (int j = 0; j < kWaveletLevels; ++j) {
-          const std::atomic<double> *ring = levels + kWaveletLength * j;
+          const std::atomic<double> *level = levels + kWaveletLength * j;
           if (s.wlet_detail)
-            a->detail_step(j, ring, j > 0 ? ring - kWaveletLength : nullptr, wstart, kWaveletLength);
+            a->detail_step(j, level, j > 0 ? level - kWaveletLength : nullptr, wstart, kWaveletLength);
           else
-            a->level_step(j, ring, wstart, kWaveletLength);
+            a->level_step(j, level, wstart, kWaveletLength);
         }
         break;
       }
       case kFeedW2d:
-        a->w2d_step(feed->window[i], start, kRingLength);
+        a->w2d_step(feed->window[ring], start, kRingLength);
         break;
       default:
         break;
