@@ -287,7 +287,7 @@ void graphs_t::close_logs() {
 }
 
 bool graphs_t::acquiring() const {
-  return feed && feed->stream.load(std::memory_order_acquire) && feed->state.load() == kFeedRunning;
+  return !measuring && feed && feed->stream.load(std::memory_order_acquire) && feed->state.load() == kFeedRunning;
 }
 
 void graphs_t::stop_live() {

@@ -131,6 +131,7 @@ struct graphs_t {
   DisplaySlot slots[kDisplays] = {};
   TransformState live{};
   bool line_open = false;  // the console's last text (the tuning message) has no line end yet
+  bool measuring = false;  // the view's framing draws the displays unseen: nothing is logged
   std::atomic<int> gui_running{0};  // the GUI thread's loop is live
   std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
@@ -225,6 +226,12 @@ void quiet_gui();
 // GLUT display callback: every visible slot through its renderer, or the
 // idle screen.
 void display_frame();
+// Every visible slot through its renderer (GuiMutex held); false when none
+// is visible.
+bool draw_slots(graphs_t &manager);
+// GLUT keyboard callback of the window: p a picture of the next frame, r the
+// start view, f the visible displays framed.
+void window_key(unsigned char key, int x, int y);
 // The per-kind analysis of every slot (GuiMutex held by the caller).
 void analyse_slots(graphs_t &manager);
 // True when an X display with GLX and a double-buffered RGBA visual with

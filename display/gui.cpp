@@ -119,6 +119,40 @@ void idle_step() {
   if (m.has_window.load(std::memory_order_relaxed)) glutPostRedisplay();
 }
 
+bool draw_slots(graphs_t &m) {
+  bool drawn = false;
+  for (int i = 0; i < kDisplays; ++i) {
+    DisplaySlot &s = m.slots[i];
+    if (s.type == kGraphHide) continue;
+    Analyser *a = m.analysers[i];
+    const GraphType &type = g_graph_types[s.type];
+    if (!a && type.feed_kind != kFeedNothing) continue;
+    if (type.draw) type.draw(m, i, a, s, m.logs[i]);
+    // A type with nothing to draw yet counts as drawn: its slot is set.
+    drawn = true;
+  }
+  return drawn;
+}
+
+void window_key(unsigned char key, int, int) {
+  switch (key) {
+    case 'p':
+      ask_picture();
+      break;
+    case 'r':
+      view_reset();
+      break;
+    case 'f': {
+      GuiLock lock;
+      frame_displays(g_graphs, glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT));
+      break;
+    }
+    default:
+      return;
+  }
+  glutPostRedisplay();
+}
+
 void display_frame() {
   graphs_t &m = g_graphs;
   if (m.stopping) return;
@@ -132,18 +166,7 @@ void display_frame() {
   {
     GuiLock lock(m);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    bool drawn = false;
-    for (int i = 0; i < kDisplays; ++i) {
-      DisplaySlot &s = m.slots[i];
-      if (s.type == kGraphHide) continue;
-      Analyser *a = m.analysers[i];
-      const GraphType &type = g_graph_types[s.type];
-      if (!a && type.feed_kind != kFeedNothing) continue;
-      if (type.draw) type.draw(m, i, a, s, m.logs[i]);
-      // A type with nothing to draw yet counts as drawn: its slot is set.
-      drawn = true;
-    }
-    if (!drawn) draw_idle_screen(m);
+    if (!draw_slots(m)) draw_idle_screen(m);
     snapshot_if_asked();
     glutSwapBuffers();
     static bool exit_guard = false;
