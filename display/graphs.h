@@ -211,6 +211,7 @@ class GuiLock {
 // Program-wide GUI-side state.
 struct AppState {
   int gui_window = 0;
+  int window_width = 400, window_height = 400;  // the "window" option, read at start-up
   int idle_frames = 0, idle_clock = 0;
   int display_frames = 0, display_clock = 0;
 };

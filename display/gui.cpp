@@ -326,7 +326,7 @@ void *gui_thread_main(void *window_id) {
   glutInit(&argc, argv);
   glutInitErrorFunc(nullptr);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowSize(400, 400);
+  glutInitWindowSize(g_app.window_width, g_app.window_height);
   // Without a window manager the window would land off-screen.
   glutInitWindowPosition(0, 0);
   int id = glutCreateWindow("yelm >- DOV Audio Viewer");

@@ -111,4 +111,16 @@ TEST_F(WindowUse, KeyRReturnsToTheStartViewAndKeyFFramesEveryDisplay) {
   EXPECT_TRUE(y.wait_exit(10000)) << y.text;
 }
 
+TEST_F(WindowUse, WindowOptionSetsTheWindowsSize) {
+  Yelm y;
+  const Window w = start(y, "window 800x600\n");
+  ASSERT_NE(w, 0u) << y.text;
+  XWindowAttributes a;
+  ASSERT_TRUE(XGetWindowAttributes(dpy, w, &a));
+  EXPECT_EQ(a.width, 800);
+  EXPECT_EQ(a.height, 600);
+  y.send("exit");
+  EXPECT_TRUE(y.wait_exit(10000)) << y.text;
+}
+
 }  // namespace

@@ -119,7 +119,7 @@ std::string any_line(std::mt19937 &g) {
     return "~drag " + std::to_string(between(g, 0, 399)) + " " + std::to_string(between(g, 0, 399)) + " " +
            std::to_string(between(g, 0, 399)) + " " + std::to_string(between(g, 0, 399)) + " " +
            std::to_string(between(g, 1, 3));
-  if (what < 89) return "~key p";
+  if (what < 89) return pick(g, {"~key p", "~key p", "~key r", "~key f"});
   return "~pause " + std::to_string(between(g, 50, 1500));
 }
 

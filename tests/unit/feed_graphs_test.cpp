@@ -170,3 +170,29 @@ TEST(FeedGraphs, SourceChoosesTheRingADisplayAnalyses) {
   }
   g_options.release();
 }
+
+TEST(FeedGraphs, WindowSizeIsWidthByHeightElseTheDefaultWithAWarning) {
+  const struct {
+    const char *text;
+    int width, height;
+    bool warned;
+  } cases[] = {
+      {nullptr, 400, 400, false}, {"800x600", 800, 600, false}, {" 1280X720 ", 1280, 720, false},
+      {"800", 400, 400, true},    {"800x", 400, 400, true},      {"x600", 400, 400, true},
+      {"99x600", 400, 400, true}, {"800x9000", 400, 400, true},  {"800x600x2", 400, 400, true},
+  };
+  for (const auto &c : cases) {
+    int w = 0, h = 0;
+    testing::internal::CaptureStdout();
+    const bool ok = window_size_of(c.text, w, h);
+    const std::string said = testing::internal::GetCapturedStdout();
+    const std::string name = c.text ? c.text : "(not set)";
+    EXPECT_EQ(w, c.width) << name;
+    EXPECT_EQ(h, c.height) << name;
+    EXPECT_EQ(ok, !c.warned) << name;
+    if (c.warned)
+      EXPECT_EQ(said, "*** warning: window '" + name + "' is not WIDTHxHEIGHT of 100 to 8192 pixels (using 400x400)\n");
+    else
+      EXPECT_EQ(said, "") << name;
+  }
+}
