@@ -19,6 +19,7 @@
 #include "display/snapshot.h"
 #include "display/text.h"
 #include "display/viewport.h"
+#include "options/notice.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ bool input_running(const DataFeed *feed) {
 
 void report_gl_error() {
   GLenum err = glGetError();
-  if (err != GL_NO_ERROR) printf("-%s\n", gluErrorString(err));
+  if (err != GL_NO_ERROR) print_notice("-%s", gluErrorString(err));
 }
 
 }  // namespace
@@ -179,7 +180,7 @@ void display_frame() {
     }
     GLenum err = glGetError();
     if (err != GL_NO_ERROR) {
-      printf("-%s\n", gluErrorString(err));
+      print_notice("-%s", gluErrorString(err));
       broken = glGetError() != GL_NO_ERROR;
     }
   }
