@@ -226,13 +226,19 @@ void DataFeed::prepare() {
 }
 
 int DataFeed::open_input(const char *path) {
+  FILE *f = nullptr;
+  const SideFile how = path ? open_file(path, "rb", &f) : SideFile::Missing;
+  return open_input(path, f, how);
+}
+
+int DataFeed::open_input(const char *path, FILE *opened, SideFile how) {
   if (!path) {
     sample_rate =
         checked_sample_rate(g_options.get_int(-1, "samplerate", true, 44100), "samplerate");
     printf("samplerate: %d\n", sample_rate);
     return 0;
   }
-  const int result = reader.open_input(path);
+  const int result = reader.open_input(path, opened, how);
   if (result != 0) return result;
   sample_rate = checked_sample_rate(reader.sample_rate, "the file's samplerate");
   file_rate = sample_rate;

@@ -15,6 +15,7 @@
 #include "display/slot_readers.h"
 #include "display/viewport.h"
 #include "options/options.h"
+#include "options/side_file.h"
 
 graphs_t g_graphs;
 AppState g_app;
@@ -244,10 +245,14 @@ void graphs_t::print_displays() {
 }
 
 void graphs_t::configure(const char *input) {
+  // Opened before GuiMutex is taken, so that no open holds up the window;
+  // what went wrong is said in its place below.
+  FILE *file = nullptr;
+  const SideFile how = input ? open_file(input, "rb", &file) : SideFile::Missing;
   GuiLock lock(*this);
   feed->reset();
   feed->prepare();
-  if (feed->open_input(input) != 0) return;
+  if (feed->open_input(input, file, how) != 0) return;
   // Before anything is sized by the rate: the card may run at its own.
   feed->settle_rate();
   // The GUI thread divides by the delays without the lock: only checked
