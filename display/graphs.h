@@ -82,6 +82,14 @@ struct DisplayOptions {
 // pause holds GuiMutex, and the console and the way out wait on it.
 constexpr int kMaxTransformDelay = 10;
 
+// The pause after each live transform step, in microseconds, for a
+// transformdelay of `delay` units of 100 ms: none for 0 or less, at most
+// kMaxTransformDelay units. Taken in 64 bits, so that no setting wraps.
+inline long long transform_pause_us(int delay) {
+  const long long units = delay < 0 ? 0 : delay > kMaxTransformDelay ? kMaxTransformDelay : delay;
+  return units * 100 * 1000;
+}
+
 struct graphs_t;
 
 // Draws one slot; the analyser is null only for graph types of feed kind 0.

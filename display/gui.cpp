@@ -108,7 +108,11 @@ void idle_step() {
       if (live_active(v)) {
         v.in_count = m.feed->copy_oldest(v.in_block, v.block_size, 0);
         if (v.step_hook) v.step_hook(&v);
-        if (v.transform_delay > 0) usleep(static_cast<useconds_t>(v.transform_delay) * 100 * 1000);
+        const long long pause = transform_pause_us(v.transform_delay);
+        if (pause > 0) {
+          timespec t = {static_cast<time_t>(pause / 1000000), static_cast<long>(pause % 1000000) * 1000};
+          nanosleep(&t, nullptr);
+        }
       }
       analyse_slots(m);
     }
