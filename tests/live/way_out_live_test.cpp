@@ -1,0 +1,58 @@
+// The world outside failing under a running program: the sound server or
+// the X server goes away, and the program still answers and ends well.
+#include <gtest/gtest.h>
+// X11 after gtest: its macros (None, Bool) clash with gtest's names.
+#include <X11/Xlib.h>
+#include <signal.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/live_kit.h"
+#include "tests/support/testkit.h"
+
+namespace {
+
+const char kPrompt[] = "yelm--scope$ ";
+// The way out ends the program within 15 s, whatever holds it up.
+constexpr int kWayOutMs = 20000;
+
+}  // namespace
+
+// JACK ends while a file plays: stopping the stream would wait in the
+// library for some ten minutes, holding the feed, and closing the library
+// afterwards aborted the process.
+TEST(WayOutLive, TheSoundServersLossLeavesTheStreamBehind) {
+  if (system("command -v jackd >/dev/null 2>&1") != 0) GTEST_SKIP() << "jackd is not installed";
+  const std::string dir = testkit::make_temp_dir("way-out-jack");
+  ASSERT_TRUE(testkit::write_wav(dir + "/long.wav", testkit::sine_wav(44100, 44100 * 30, {{440, 0.3}})));
+  livekit::JackServer jack;
+  ASSERT_TRUE(jack.start(44100, dir)) << testkit::read_file(dir + "/jackd.log");
+  // ALSA gets a card that fails quietly, so the stream opens on JACK.
+  ASSERT_TRUE(testkit::write_file(dir + "/asound.conf", "pcm.!default { type hw card 99 }\n"));
+  livekit::Yelm y;
+  y.env = {{"ALSA_CONFIG_PATH", dir + "/asound.conf"}, {"JACK_DEFAULT_SERVER", jack.name}};
+  ASSERT_TRUE(y.start(dir, false));
+  y.send("plot long.wav");
+  ASSERT_TRUE(y.wait_for("audio device started ....\n", 20000)) << y.text;
+  y.pump(500);
+  jack.stop(SIGKILL);
+  y.pump(1000);
+
+  size_t from = y.text.size();
+  y.send("mute");
+  const std::string left = "*** warning: the sound card did not stop within 3 s: the stream is left behind\n";
+  ASSERT_TRUE(y.wait_for(left, 10000, from)) << y.text.substr(from);
+  EXPECT_TRUE(y.wait_for(kPrompt, 5000, y.text.find(left, from))) << y.text.substr(from);
+  // Nothing else may call the library while it holds the stream.
+  from = y.text.size();
+  y.send("plot long.wav");
+  EXPECT_TRUE(y.wait_for("*** warning: the sound card has not let go of the last stream: not started\n", 10000, from))
+      << y.text.substr(from);
+  y.send("exit");
+  ASSERT_TRUE(y.wait_exit(kWayOutMs)) << y.text;
+  EXPECT_EQ(y.status, 0) << y.text;
+  EXPECT_NE(y.text.find("exit.\n"), std::string::npos) << y.text;
+}
