@@ -128,6 +128,8 @@ struct graphs_t {
   std::atomic<int> command_running{0};  // the console is inside a command
   pthread_t command_thread{};           // the console's thread, valid with it
   pthread_mutex_t mutex;         // GuiMutex
+  std::atomic<pthread_t> lock_owner{};  // the thread inside a GuiLock, if any
+  std::atomic<int> display_lost{0};     // the X server went away; the way out is taken
   std::atomic<int> acqdelay{1};
   std::atomic<int> guidelay{1};
   double relh = 0.66;     // iviv tree apex height
@@ -179,6 +181,9 @@ struct graphs_t {
   bool acquiring() const;
   // Tears a live transform down (through live.stop_hook) under GuiMutex.
   void stop_live();
+  // Gives GuiMutex up when this thread holds it: for the loss of the
+  // display, which may come in the middle of a frame that never goes on.
+  void drop_lock_if_held();
 };
 
 extern graphs_t g_graphs;
@@ -187,8 +192,14 @@ extern graphs_t g_graphs;
 // scope. Whatever the GUI thread reads is written under it.
 class GuiLock {
  public:
-  explicit GuiLock(graphs_t &manager = g_graphs) : manager_(manager) { pthread_mutex_lock(&manager_.mutex); }
-  ~GuiLock() { pthread_mutex_unlock(&manager_.mutex); }
+  explicit GuiLock(graphs_t &manager = g_graphs) : manager_(manager) {
+    pthread_mutex_lock(&manager_.mutex);
+    manager_.lock_owner.store(pthread_self(), std::memory_order_relaxed);
+  }
+  ~GuiLock() {
+    manager_.lock_owner.store(pthread_t{}, std::memory_order_relaxed);
+    pthread_mutex_unlock(&manager_.mutex);
+  }
   GuiLock(const GuiLock &) = delete;
   GuiLock &operator=(const GuiLock &) = delete;
 
@@ -206,7 +217,11 @@ class GuiLock {
 //   4. park the GUI thread (quiet_gui; nothing to wait for on that thread);
 //   5. end: farewell (may be null) is printed, then exit(status).
 // The first caller runs it; a later one (another thread) only waits for it.
+// Whatever holds it up (a library call that does not come back, an output
+// nobody reads), the process ends within kWayOutSeconds, the last second of
+// it with a line saying where the way out was held up.
 [[noreturn]] void leave_program(int status, const char *farewell);
+constexpr int kWayOutSeconds = 15;
 
 // Program-wide GUI-side state.
 struct AppState {

@@ -19,6 +19,7 @@
 #include "display/snapshot.h"
 #include "display/text.h"
 #include "display/viewport.h"
+#include "options/say.h"
 
 namespace {
 
@@ -259,6 +260,22 @@ void close_button() {
   if (!g_graphs.stopping) leave_program(0, nullptr);
 }
 
+// The X server went away. Xlib ends the process as soon as this returns, so
+// it never does: the program's one way out is taken from here.
+int display_lost(Display *) {
+  static std::atomic<int> lost{0};
+  if (lost.exchange(1)) {
+    // The dead connection was touched again while the process ends.
+    fflush(stdout);
+    _exit(1);
+  }
+  graphs_t &m = g_graphs;
+  m.display_lost.store(1);
+  say_from_thread("\n*** the display was lost: the X server went away. leaving.\n");
+  m.drop_lock_if_held();
+  leave_program(1, nullptr);
+}
+
 }  // namespace
 
 void *gui_thread_main(void *window_id) {
@@ -303,6 +320,7 @@ void *gui_thread_main(void *window_id) {
   argc = 1;
   glutInit(&argc, argv);
   glutInitErrorFunc(nullptr);
+  XSetIOErrorHandler(display_lost);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(400, 400);
   // Without a window manager the window would land off-screen.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -226,6 +227,30 @@ TEST(HardeningCli, AnOutputThatTakesNothingStillLetsTheProgramEnd) {
             std::string::npos)
       << y.text;
   EXPECT_EQ(y.status, 0);
+}
+
+// Nobody reads the program's output any more: the console waits for ever
+// to write its prompt, and so would the farewell and the last flush of the
+// way out. A signal still ends the program, within the way out's bound.
+TEST(HardeningCli, TheWayOutEndsTheProgramWhenNobodyReadsItsOutput) {
+  Dir d;
+  livekit::Yelm y;
+  ASSERT_TRUE(y.start(d.path, false));
+  ASSERT_TRUE(y.wait_for("yelm--scope$ ", 20000)) << y.text;
+  // Some 100 KB of answers, more than the pipe holds; the test reads none.
+  for (int i = 0; i < 80; ++i) y.send("help");
+  sleep(2);
+  kill(y.pid, SIGTERM);
+  int st = 0;
+  bool ended = false;
+  for (int t = 0; t < 20000 && !ended; t += 50) {
+    ended = waitpid(y.pid, &st, WNOHANG) == y.pid;
+    if (!ended) usleep(50 * 1000);
+  }
+  ASSERT_TRUE(ended);
+  y.pid = -1;
+  EXPECT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 0);
 }
 
 // A live step that never ends, or a pause of half a minute, would hold
