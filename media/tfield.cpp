@@ -114,9 +114,10 @@ int field_main(int count, char **vector, TransformState *shared) {
   }
   printf("---------- reading surfaces from file \n");
   SurfaceField field;
+  field.load(surface_file, nullptr);
   {
     GuiLock lock;
-    field.load(surface_file, view);
+    field.show_in(view);
   }
   field.print();
   passes = checked_passes(passes);
