@@ -18,6 +18,7 @@
 #include "display/slot_readers.h"
 #include "display/viewport.h"
 #include "options/options.h"
+#include "options/say.h"
 #include "options/side_file.h"
 
 graphs_t g_graphs;
@@ -337,7 +338,7 @@ void *guard_way_out(void *) {
 
 }  // namespace
 
-void leave_program(int status, const char *farewell) {
+void leave_program(int status, const char *farewell, const char *reason) {
   static std::atomic<int> leaving{0};
   graphs_t &m = g_graphs;
   if (leaving.exchange(1)) {
@@ -349,6 +350,7 @@ void leave_program(int status, const char *farewell) {
   g_way_out_status = status;
   pthread_t guard;
   if (pthread_create(&guard, nullptr, guard_way_out, nullptr) == 0) pthread_detach(guard);
+  if (reason) say_from_thread("%s", reason);
   bool stuck = false;
   if (m.command_running.load(std::memory_order_acquire) && !pthread_equal(pthread_self(), m.command_thread)) {
     g_way_out_step = "while the running command stopped";

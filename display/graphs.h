@@ -220,7 +220,8 @@ class GuiLock {
 // Whatever holds it up (a library call that does not come back, an output
 // nobody reads), the process ends within kWayOutSeconds, the last second of
 // it with a line saying where the way out was held up.
-[[noreturn]] void leave_program(int status, const char *farewell);
+// A reason (may be null) is said first, once the bound is in force.
+[[noreturn]] void leave_program(int status, const char *farewell, const char *reason = nullptr);
 constexpr int kWayOutSeconds = 15;
 
 // Program-wide GUI-side state.

@@ -19,7 +19,6 @@
 #include "display/snapshot.h"
 #include "display/text.h"
 #include "display/viewport.h"
-#include "options/say.h"
 
 namespace {
 
@@ -271,9 +270,8 @@ int display_lost(Display *) {
   }
   graphs_t &m = g_graphs;
   m.display_lost.store(1);
-  say_from_thread("\n*** the display was lost: the X server went away. leaving.\n");
   m.drop_lock_if_held();
-  leave_program(1, nullptr);
+  leave_program(1, nullptr, "\n*** the display was lost: the X server went away. leaving.\n");
 }
 
 }  // namespace
