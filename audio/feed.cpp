@@ -3,8 +3,12 @@
 
 #include <libresample.h>
 #include <portaudio.h>
+#include <sched.h>
+#include <semaphore.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +24,94 @@ namespace {
 
 constexpr int kFramesPerBuffer = 64;
 constexpr int kBlockBytes = AcqReader::kBlockBytes;
+// How long a stream may take to stop: when its sound server has gone away
+// the library waits for minutes.
+constexpr int kStopBoundMs = 3000;
+
+// One stream's stop and close, on a thread of their own so that they can be
+// waited for with a bound. Given up on (kStopLeft), the thread ends on its
+// own and frees the record; the library is never called for that stream
+// again (Pa_Terminate after a lost server aborts the process).
+enum StopFate { kStopRunning, kStopDone, kStopLeft };
+struct StreamStop {
+  PaStream *stream = nullptr;
+  PaError err = paNoError;
+  std::atomic<int> fate{kStopRunning};
+  sem_t done;
+};
+
+// Stops given up on whose library calls have not come back yet.
+std::atomic<int> g_stops_left{0};
+
+void *run_stop(void *arg) {
+  StreamStop *job = static_cast<StreamStop *>(arg);
+  PaError err = Pa_StopStream(job->stream);
+  if (!err) err = Pa_CloseStream(job->stream);
+  job->err = err;
+  sem_post(&job->done);
+  int expected = kStopRunning;
+  if (job->fate.compare_exchange_strong(expected, kStopDone)) return nullptr;
+  g_stops_left.fetch_sub(1);
+  sem_destroy(&job->done);
+  delete job;
+  return nullptr;
+}
+
+// Pa_StopStream and Pa_CloseStream within the bound: true with their result
+// in err, false when the stream was given up on.
+bool stop_within_bound(PaStream *s, PaError &err) {
+  StreamStop *job = new (std::nothrow) StreamStop;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  bool started = false;
+  if (job) {
+    job->stream = s;
+    sem_init(&job->done, 0, 0);
+    started = pthread_create(&thread, &attr, run_stop, job) == 0;
+  }
+  pthread_attr_destroy(&attr);
+  if (!started) {
+    // No thread to spare: stopped here, without a bound.
+    if (job) {
+      sem_destroy(&job->done);
+      delete job;
+    }
+    err = Pa_StopStream(s);
+    if (!err) err = Pa_CloseStream(s);
+    return true;
+  }
+  timespec until;
+  clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += kStopBoundMs / 1000;
+  until.tv_nsec += (kStopBoundMs % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000L;
+  }
+  bool posted = false;
+  while (!(posted = sem_clockwait(&job->done, CLOCK_MONOTONIC, &until) == 0) && errno == EINTR) {
+  }
+  if (posted)
+    while (job->fate.load() == kStopRunning) sched_yield();  // one step from its end
+  // Counted before it can be given up, so the thread never counts it off first.
+  g_stops_left.fetch_add(1);
+  int expected = kStopRunning;
+  if (job->fate.compare_exchange_strong(expected, kStopLeft)) return false;
+  g_stops_left.fetch_sub(1);
+  err = job->err;
+  sem_destroy(&job->done);
+  delete job;
+  return true;
+}
+
+// A stream given up on still holds the library: nothing else may call it.
+bool library_held() {
+  if (g_stops_left.load() == 0) return false;
+  printf("*** warning: the sound card has not let go of the last stream: not started\n");
+  return true;
+}
 
 void report_pa_error(PaError err) {
   fprintf(stderr, "An error occured while using the portaudio stream\n");
@@ -251,13 +343,19 @@ void DataFeed::prepare() {
 }
 
 int DataFeed::open_input(const char *path) {
+  FILE *f = nullptr;
+  const SideFile how = path ? open_file(path, "rb", &f) : SideFile::Missing;
+  return open_input(path, f, how);
+}
+
+int DataFeed::open_input(const char *path, FILE *opened, SideFile how) {
   if (!path) {
     sample_rate =
         checked_sample_rate(g_options.get_int(-1, "samplerate", true, 44100), "samplerate");
     printf("samplerate: %d\n", sample_rate);
     return 0;
   }
-  const int result = reader.open_input(path);
+  const int result = reader.open_input(path, opened, how);
   if (result != 0) return result;
   pthread_mutex_lock(&control);
   snprintf(input_name, sizeof input_name, "%s", path);
@@ -273,6 +371,11 @@ void DataFeed::settle_rate() {
   if (!reader.file) return;
   int card_rate = 0;
   pthread_mutex_lock(&control);
+  if (g_stops_left.load() > 0) {
+    // start() says why nothing plays.
+    pthread_mutex_unlock(&control);
+    return;
+  }
   QuietStderr quiet;
   quiet.begin(audio_verbose);
   if (Pa_Initialize() == paNoError) {
@@ -365,6 +468,10 @@ int DataFeed::start() {
   printf("listening to :%d:%d\n", listen_left, listen_right);
   pthread_mutex_lock(&control);
   if (stream.load()) stop_locked();
+  if (library_held()) {
+    pthread_mutex_unlock(&control);
+    return paDeviceUnavailable;
+  }
   QuietStderr quiet;
   quiet.begin(audio_verbose);
   PaError err = Pa_Initialize();
@@ -413,8 +520,16 @@ void DataFeed::stop_locked() {
   usleep(100 * 1000);  // the callback sees the state and ends the stream itself
   QuietStderr quiet;
   quiet.begin(audio_verbose);
-  PaError err = Pa_StopStream(s);
-  if (!err) err = Pa_CloseStream(s);
+  PaError err = paNoError;
+  if (!stop_within_bound(s, err)) {
+    quiet.end();
+    stream.store(nullptr);
+    printf("*** warning: the sound card did not stop within %d s: the stream is left behind\n",
+           kStopBoundMs / 1000);
+    fflush(stdout);
+    quiet.show(stderr);
+    return;
+  }
   // Pa_Terminate also closes a stream that would not stop or close.
   Pa_Terminate();
   quiet.end();

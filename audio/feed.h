@@ -103,6 +103,9 @@ struct DataFeed {
   void prepare();
   // 0 ready; 1 not found, 2 too short, 3 unreadable (nothing to play).
   int open_input(const char *path);
+  // The same with the file opened beforehand (open_file's result), which is
+  // taken over: the opening is done before GuiMutex is taken.
+  int open_input(const char *path, FILE *opened, SideFile how);
   // After open_input: asks the card whether it runs at the file's rate and,
   // when it will not, converts the file to the card's own rate.
   void settle_rate();

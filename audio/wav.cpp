@@ -150,6 +150,13 @@ bool written_file_is_safe(const char *kind, const char *written, const char *con
   return true;
 }
 
+FILE *open_sound_input(const char *path, bool *refused) {
+  FILE *f = nullptr;
+  *refused = open_file(path, "rb", &f) == SideFile::NotRegular;
+  if (*refused) report_not_regular(path);
+  return f;
+}
+
 void report_write_failure(const char *path, int err) {
   printf("cannot write output file '%s' (%s). aborting.\n", path, err ? strerror(err) : "short write");
 }
@@ -215,13 +222,13 @@ bool WavPair::finish_open(const char *in_path, const char *out_path, int frames,
   }
   if (out_path) {
     if (!output_is_safe(out_path, in_path, other_path)) return false;
-    if (!opens_without_blocking(out_path)) {
-      printf("output '%s' is not a regular file. aborting.\n", out_path);
-      return false;
-    }
-    output = fopen(out_path, "wb+");
+    const SideFile how = open_file(out_path, "wb+", &output);
     out_name = out_path;
     write_errno = 0;
+    if (how == SideFile::NotRegular) {
+      report_not_regular(out_path);
+      return false;
+    }
     if (!output) {
       printf("cannot create output file '%s'. aborting.\n", out_path);
       return false;
@@ -457,12 +464,19 @@ void WavPair::release() {
 }
 
 int AcqReader::open_input(const char *path) {
+  FILE *f = nullptr;
+  const SideFile how = open_file(path, "rb", &f);
+  return open_input(path, f, how);
+}
+
+int AcqReader::open_input(const char *path, FILE *opened, SideFile how) {
   close();
-  file = fopen(path, "rb");
-  if (!file || is_directory(file)) {
-    if (file) fclose(file);
-    file = nullptr;
-    printf("file not found '%s'. aborting.\n", path);
+  file = opened;
+  if (!file) {
+    if (how == SideFile::NotRegular)
+      report_not_regular(path);
+    else
+      printf("file not found '%s'. aborting.\n", path);
     return 1;
   }
   WavHeader h;

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "audio/sound_file.h"
+#include "options/side_file.h"
 
 // Nearest single-precision number to 1/32767; products are taken in double.
 constexpr float kSampleScale = 1.0f / 32767.0f;
@@ -69,6 +70,11 @@ bool output_is_safe(const char *output, const char *input, const char *other_inp
 // lead to the same place.
 bool written_file_is_safe(const char *kind, const char *written, const char *const *inputs, int count,
                           const char *inputs_kind = "an input");
+
+// Opens a whole-file command's input for reading. A FIFO, socket, device or
+// directory is refused with its one line (*refused set); otherwise null
+// when it cannot be opened, which each command says in its own words.
+FILE *open_sound_input(const char *path, bool *refused);
 
 // The one message of a failed write, flush or close; err is the errno.
 void report_write_failure(const char *path, int err);
@@ -171,8 +177,12 @@ struct AcqReader {
   unsigned char block[kBlockBytes] = {};
   SoundFile decoded;    // open when the file is not canonical
 
-  // 0 ready, 1 file not found, 2 header too short, 3 unreadable.
+  // 0 ready, 1 file not found (or not a regular file), 2 header too short,
+  // 3 unreadable.
   int open_input(const char *path);
+  // The same with the file opened beforehand (open_file's result), which is
+  // taken over.
+  int open_input(const char *path, FILE *opened, SideFile how);
   // Reads the next block; false when it comes up short (input ended).
   bool next_block();
   // Decodes the frame at block_pos (reading a block first when needed) and

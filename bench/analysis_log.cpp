@@ -95,7 +95,8 @@ void compare(const char *what, int type, int frames_per_batch, int batches, cons
   m.prepare_slot(0);
 }
 
-// The writer alone: one frame's 510 iviv lines, each flushed to the file.
+// The writer alone: one frame's 510 iviv lines, each put on its way to the
+// file (a burst this fast outruns the file: the log says how many it dropped).
 void lines_alone(const std::string &path) {
   AnalysisLog &log = *g_graphs.logs[0];
   start_analysis_log(log, 0, path.c_str());

@@ -25,7 +25,8 @@ static const char kVersion[] = "v1.9-jan-2010";
 
 void exit_notice() {
   if (pthread_equal(gui_thread, pthread_self())) {
-    print_notice("\n\nExit via close button... ");
+    // The display's loss has said its own line.
+    if (!g_graphs.display_lost.load()) print_notice("\n\nExit via close button... ");
     // readline still owns the terminal on the main thread: give echo and
     // line editing back before the process goes.
     rl_deprep_terminal();

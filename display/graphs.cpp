@@ -2,8 +2,11 @@
 // commands that start and stop the live input.
 #include "display/graphs.h"
 
+#include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "display/viewport.h"
 #include "options/notice.h"
 #include "options/options.h"
+#include "options/side_file.h"
 
 graphs_t g_graphs;
 AppState g_app;
@@ -249,10 +253,14 @@ void graphs_t::print_displays() {
 }
 
 void graphs_t::configure(const char *input) {
+  // Opened before GuiMutex is taken, so that no open holds up the window;
+  // what went wrong is said in its place below.
+  FILE *file = nullptr;
+  const SideFile how = input ? open_file(input, "rb", &file) : SideFile::Missing;
   GuiLock lock(*this);
   feed->reset();
   feed->prepare();
-  if (feed->open_input(input) != 0) return;
+  if (feed->open_input(input, file, how) != 0) return;
   // Before anything is sized by the rate: the card may run at its own.
   feed->settle_rate();
   // The GUI thread divides by the delays without the lock: only checked
@@ -296,7 +304,45 @@ void graphs_t::stop_live() {
   if (live.stop_hook) live.stop_hook(&live);
 }
 
-void leave_program(int status, const char *farewell) {
+void graphs_t::drop_lock_if_held() {
+  if (!pthread_equal(lock_owner.load(std::memory_order_relaxed), pthread_self())) return;
+  lock_owner.store(pthread_t{}, std::memory_order_relaxed);
+  pthread_mutex_unlock(&mutex);
+}
+
+namespace {
+
+// Where the way out is, for its last resort's line.
+std::atomic<const char *> g_way_out_step{"at its start"};
+int g_way_out_status = 0;
+
+// The way out's last resort: a second before its time is up, the process
+// ends as it stands.
+void *guard_way_out(void *) {
+  timespec until;
+  clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += kWayOutSeconds - 1;
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+  // Standard output may be the very thing that holds the way out up: it is
+  // written only when that cannot wait.
+  pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+  if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) && ftrylockfile(stdout) == 0) {
+    fflush_unlocked(stdout);
+    funlockfile(stdout);
+    if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT)) {
+      char line[160];
+      const int n = snprintf(line, sizeof line, "*** ending now: the way out was held up %s\n", g_way_out_step.load());
+      if (write(STDOUT_FILENO, line, n) < 0) {
+      }
+    }
+  }
+  _exit(g_way_out_status);
+}
+
+}  // namespace
+
+void leave_program(int status, const char *farewell, const char *reason) {
   static std::atomic<int> leaving{0};
   graphs_t &m = g_graphs;
   if (leaving.exchange(1)) {
@@ -305,10 +351,16 @@ void leave_program(int status, const char *farewell) {
       m.gui_running.store(0, std::memory_order_release);
     for (;;) pause();
   }
-  // Lines from here on are printed as they come, below the prompt.
+  g_way_out_status = status;
+  pthread_t guard;
+  if (pthread_create(&guard, nullptr, guard_way_out, nullptr) == 0) pthread_detach(guard);
+  // Lines from here on are printed as they come, below the prompt (after
+  // the guard: a terminal that takes nothing may hold this up).
   release_notices();
+  if (reason) print_notice("%s", reason);
   bool stuck = false;
   if (m.command_running.load(std::memory_order_acquire) && !pthread_equal(pthread_self(), m.command_thread)) {
+    g_way_out_step = "while the running command stopped";
     g_stop_transforms.store(1, std::memory_order_release);
     for (int n = 0; n < 2000 && m.command_running.load(std::memory_order_acquire); ++n) usleep(5 * 1000);
     // Still inside a read or write that does not come back: its output is
@@ -316,9 +368,13 @@ void leave_program(int status, const char *farewell) {
     stuck = m.command_running.load(std::memory_order_acquire);
     if (stuck) finish_abandoned_output();
   }
+  g_way_out_step = "while the live transform stopped";
   m.stop_live();
+  g_way_out_step = "while the sound card stopped and the analysis logs closed";
   m.shutdown();
+  g_way_out_step = "while the window closed";
   quiet_gui();
+  g_way_out_step = "while the program ended";
   if (stuck) {
     // exit() would flush every stream, waiting on the one the command holds.
     if (ftrylockfile(stdout) == 0) {

@@ -84,6 +84,14 @@ struct DisplayOptions {
 // pause holds GuiMutex, and the console and the way out wait on it.
 constexpr int kMaxTransformDelay = 10;
 
+// The pause after each live transform step, in microseconds, for a
+// transformdelay of `delay` units of 100 ms: none for 0 or less, at most
+// kMaxTransformDelay units. Taken in 64 bits, so that no setting wraps.
+inline long long transform_pause_us(int delay) {
+  const long long units = delay < 0 ? 0 : delay > kMaxTransformDelay ? kMaxTransformDelay : delay;
+  return units * 100 * 1000;
+}
+
 struct graphs_t;
 
 // Draws one slot; the analyser is null only for graph types of feed kind 0.
@@ -122,6 +130,8 @@ struct graphs_t {
   std::atomic<int> command_running{0};  // the console is inside a command
   pthread_t command_thread{};           // the console's thread, valid with it
   pthread_mutex_t mutex;         // GuiMutex
+  std::atomic<pthread_t> lock_owner{};  // the thread inside a GuiLock, if any
+  std::atomic<int> display_lost{0};     // the X server went away; the way out is taken
   std::atomic<int> acqdelay{1};
   std::atomic<int> guidelay{1};
   double relh = 0.66;     // iviv tree apex height
@@ -188,6 +198,9 @@ struct graphs_t {
   }
   // Tears a live transform down (through live.stop_hook) under GuiMutex.
   void stop_live();
+  // Gives GuiMutex up when this thread holds it: for the loss of the
+  // display, which may come in the middle of a frame that never goes on.
+  void drop_lock_if_held();
 };
 
 extern graphs_t g_graphs;
@@ -197,9 +210,13 @@ extern graphs_t g_graphs;
 // by another thread may have changed the picture: the window is drawn anew.
 class GuiLock {
  public:
-  explicit GuiLock(graphs_t &manager = g_graphs) : manager_(manager) { pthread_mutex_lock(&manager_.mutex); }
+  explicit GuiLock(graphs_t &manager = g_graphs) : manager_(manager) {
+    pthread_mutex_lock(&manager_.mutex);
+    manager_.lock_owner.store(pthread_self(), std::memory_order_relaxed);
+  }
   ~GuiLock() {
     if (!manager_.on_gui_thread()) manager_.redraw.store(1, std::memory_order_relaxed);
+    manager_.lock_owner.store(pthread_t{}, std::memory_order_relaxed);
     pthread_mutex_unlock(&manager_.mutex);
   }
   GuiLock(const GuiLock &) = delete;
@@ -219,7 +236,12 @@ class GuiLock {
 //   4. park the GUI thread (quiet_gui; nothing to wait for on that thread);
 //   5. end: farewell (may be null) is printed, then exit(status).
 // The first caller runs it; a later one (another thread) only waits for it.
-[[noreturn]] void leave_program(int status, const char *farewell);
+// Whatever holds it up (a library call that does not come back, an output
+// nobody reads), the process ends within kWayOutSeconds, the last second of
+// it with a line saying where the way out was held up.
+// A reason (may be null) is said first, once the bound is in force.
+[[noreturn]] void leave_program(int status, const char *farewell, const char *reason = nullptr);
+constexpr int kWayOutSeconds = 15;
 
 // Program-wide GUI-side state.
 struct AppState {

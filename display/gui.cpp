@@ -118,7 +118,11 @@ void idle_step() {
       if (live_active(v)) {
         v.in_count = m.feed->copy_oldest(v.in_block, v.block_size, 0);
         if (v.step_hook) v.step_hook(&v);
-        if (v.transform_delay > 0) usleep(static_cast<useconds_t>(v.transform_delay) * 100 * 1000);
+        const long long pause = transform_pause_us(v.transform_delay);
+        if (pause > 0) {
+          timespec t = {static_cast<time_t>(pause / 1000000), static_cast<long>(pause % 1000000) * 1000};
+          nanosleep(&t, nullptr);
+        }
       }
       analyse_slots(m);
     }
@@ -292,6 +296,21 @@ void close_button() {
   if (!g_graphs.stopping) leave_program(0, nullptr);
 }
 
+// The X server went away. Xlib ends the process as soon as this returns, so
+// it never does: the program's one way out is taken from here.
+int display_lost(Display *) {
+  static std::atomic<int> lost{0};
+  if (lost.exchange(1)) {
+    // The dead connection was touched again while the process ends.
+    fflush(stdout);
+    _exit(1);
+  }
+  graphs_t &m = g_graphs;
+  m.display_lost.store(1);
+  m.drop_lock_if_held();
+  leave_program(1, nullptr, "\n*** the display was lost: the X server went away. leaving.\n");
+}
+
 }  // namespace
 
 namespace {
@@ -347,6 +366,7 @@ void *gui_thread_main(void *window_id) {
   argc = 1;
   glutInit(&argc, argv);
   glutInitErrorFunc(nullptr);
+  XSetIOErrorHandler(display_lost);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(g_app.window_width, g_app.window_height);
   // Without a window manager the window would land off-screen.

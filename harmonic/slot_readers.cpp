@@ -21,9 +21,15 @@ int checked_origami_depth(int depth) {
   return use;
 }
 
+int checked_mirror_iter(int iter) {
+  if (iter <= kMirrorMaxIter) return iter;
+  printf("*** warning: m.iter %d capped at %d\n", iter, kMirrorMaxIter);
+  return kMirrorMaxIter;
+}
+
 MirrorState *read_mirror(int display, double sample_rate) {
   const double growth = g_options.get_double(display, "m.growth", true, 1.0);
   const double bass = g_options.get_double(display, "m.bass", true, 10.0);
-  const int iter = g_options.get_int(display, "m.iter", true, 10);
+  const int iter = checked_mirror_iter(g_options.get_int(display, "m.iter", true, 10));
   return create_mirror(bass, growth, sample_rate, iter);
 }

@@ -13,6 +13,12 @@ inline bool beat_acceptable(int beat) { return beat >= 0 && beat <= kMaxBeat; }
 int checked_beat(int beat);
 // The origami's depth, held inside 0..kOrigamiMaxDepth with a warning.
 int checked_origami_depth(int depth);
+// The mirror samples at most one frequency per bin of the half spectrum a
+// frame: more only samples the same bins again, and a frame (GuiMutex held)
+// costs some milliseconds for each.
+constexpr int kMirrorMaxIter = 256;
+// "m.iter" beyond that is capped, with a warning.
+int checked_mirror_iter(int iter);
 // The mirror's work state from "m.growth", "m.bass" and "m.iter" (each
 // reported when missing) at the given sample rate; null, with its message,
 // when its grids cannot be had.

@@ -215,6 +215,12 @@ bool SurfaceField::load(const char *path, TransformState *v) {
   if (count > 0 && total_couple == 0)
     fprintf(stderr, "total output couple is 0: the answers are summed without normalising\n");
 
+  show_in(view);
+  return f != nullptr;
+}
+
+void SurfaceField::show_in(TransformState *v) {
+  view = v;
   if (view) {
     for (int i = 0; i < count; ++i) {
       Surface &s = surfaces[i];
@@ -227,7 +233,6 @@ bool SurfaceField::load(const char *path, TransformState *v) {
     }
     view->slot_count = count;
   }
-  return f != nullptr;
 }
 
 void SurfaceField::print() const {

@@ -60,6 +60,10 @@ struct SurfaceField {
   // (view may be null). A file that cannot be read gives an empty field
   // and false.
   bool load(const char *path, TransformState *view);
+  // Registers the surfaces in the view (null: none), for a field loaded
+  // without one: the file is read before GuiMutex is taken, and only this
+  // runs under it.
+  void show_in(TransformState *view);
   void print() const;
   // One sample through all surfaces; an empty field passes it through.
   double step(double x);

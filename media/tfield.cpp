@@ -106,16 +106,18 @@ int field_main(int count, char **vector, TransformState *shared) {
   int passes = count > 5 ? atoi(vector[5]) : 1;
 
   // The output is created by the WAV pair, once the input is known to be good.
-  FILE *in = fopen(input, "rb");
+  bool refused = false;
+  FILE *in = open_sound_input(input, &refused);
   if (!in) {
-    printf("file arguments not ok\n");
+    if (!refused) printf("file arguments not ok\n");
     return 1;
   }
   printf("---------- reading surfaces from file \n");
   SurfaceField field;
+  field.load(surface_file, nullptr);
   {
     GuiLock lock;
-    field.load(surface_file, view);
+    field.show_in(view);
   }
   field.print();
   passes = checked_passes(passes);

@@ -75,9 +75,10 @@ int tether_main(int count, char **vector, TransformState *shared) {
   TransformState spare{};
   TransformState *view = offline_view(shared, spare);
   const MediumArgs a = parse_args(count, vector);
-  FILE *in = fopen(a.input, "rb");
+  bool refused = false;
+  FILE *in = open_sound_input(a.input, &refused);
   if (!in) {
-    printf("file arguments not ok\n");
+    if (!refused) printf("file arguments not ok\n");
     return 1;
   }
   if (!ether_size_ok(a.max_octave)) {
@@ -111,9 +112,10 @@ int tstring_main(int count, char **vector, TransformState *shared) {
   TransformState spare{};
   TransformState *view = offline_view(shared, spare);
   const MediumArgs a = parse_args(count, vector);
-  FILE *in = fopen(a.input, "rb");
+  bool refused = false;
+  FILE *in = open_sound_input(a.input, &refused);
   if (!in) {
-    printf("file arguments not ok\n");
+    if (!refused) printf("file arguments not ok\n");
     return 1;
   }
   if (!ether_size_ok(a.max_octave)) {

@@ -18,6 +18,7 @@
 #include "media/ether.h"
 #include "media/live.h"
 #include "options/options.h"
+#include "options/side_file.h"
 
 int unfold_option_index = 0;
 const char *unfold_option_argument = nullptr;
@@ -245,15 +246,18 @@ int unfold_main(int count, char **vector, TransformState *shared) {
                    !written_file_is_safe("output", out_path, logs, 2, "a log")))
     return 1;
   // The output is created by the WAV pair once the input has a good header.
-  FILE *in = fopen(input, "rb");
+  bool refused = false;
+  FILE *in = open_sound_input(input, &refused);
   // Nothing is logged here yet; the file is kept for the record of a run.
-  FILE *log = fopen("log.txt", "w");
-  if (log && !close_written_file(log, "log.txt")) {
+  FILE *log = nullptr;
+  const SideFile log_how = open_file("log.txt", "w", &log);
+  if (log_how == SideFile::NotRegular) report_not_regular("log.txt");
+  if (log_how == SideFile::NotRegular || (log && !close_written_file(log, "log.txt"))) {
     if (in) fclose(in);
     return 1;
   }
   if (!in) {
-    printf("file arguments not ok\n");
+    if (!refused) printf("file arguments not ok\n");
     return 1;
   }
   unfold_process(in, input, output[0] == '-' ? nullptr : output, p, view);
@@ -352,7 +356,10 @@ void unfold_process(FILE *input, const char *input_name, const char *output_name
   FILE *iviv = nullptr;
   if (p.debug) {
     errno = 0;
-    iviv = fopen("iviv.txt", "w");
+    if (open_file("iviv.txt", "w", &iviv) == SideFile::NotRegular) {
+      report_not_regular("iviv.txt");
+      return;
+    }
     if (!iviv) {
       report_write_failure("iviv.txt", errno);
       return;

@@ -1,36 +1,97 @@
-// Side files: regular and of a bounded size, or not read at all.
+// Files opened without waiting; side files regular and of a bounded size, or
+// not read at all.
 #include "options/side_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-bool opens_without_blocking(const char *path) {
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool usable(mode_t mode, bool writing) { return S_ISREG(mode) || (writing && S_ISCHR(mode)); }
+
+}  // namespace
+
+bool opens_without_blocking(const char *path, bool writing) {
   struct stat st;
   if (!path) return false;
   if (stat(path, &st) != 0) return true;
-  return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode);
+  return usable(st.st_mode, writing);
 }
+
+namespace {
+
+// Non-blocking open of a path checked before and after: for writing it is
+// created or truncated, read_too opens it for both.
+int open_checked(const char *path, bool writing, bool read_too, SideFile *how) {
+  *how = SideFile::Missing;
+  if (!path) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (!opens_without_blocking(path, writing)) {
+    *how = SideFile::NotRegular;
+    return -1;
+  }
+  const int access = writing ? (read_too ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC : O_RDONLY;
+  const int fd = open(path, access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    // What a FIFO without a reader, or a socket, says to a non-blocking open.
+    if (errno == ENXIO) *how = SideFile::NotRegular;
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !usable(st.st_mode, writing)) {
+    close(fd);
+    *how = SideFile::NotRegular;
+    return -1;
+  }
+  *how = SideFile::Open;
+  return fd;
+}
+
+}  // namespace
+
+int open_descriptor(const char *path, bool writing, SideFile *how) { return open_checked(path, writing, false, how); }
+
+SideFile open_file(const char *path, const char *mode, FILE **out) {
+  *out = nullptr;
+  SideFile how;
+  const int fd = open_checked(path, mode[0] == 'w', strchr(mode, '+') != nullptr, &how);
+  if (fd < 0) return how;
+  // Known now not to be a FIFO: reads and writes may wait as usual.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE *f = fdopen(fd, mode);
+  if (!f) {
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return SideFile::Missing;
+  }
+  *out = f;
+  return SideFile::Open;
+}
+
+void report_not_regular(const char *path) { printf("'%s': not a regular file. aborting.\n", path ? path : ""); }
 
 SideFile open_side_file(const char *path, const char *mode, long max_bytes, const char *what, FILE **out) {
   *out = nullptr;
-  struct stat st;
-  if (!path || stat(path, &st) != 0) return SideFile::Missing;
-  // Stricter than opens_without_blocking: a device never ends either.
-  if (!S_ISREG(st.st_mode) || !opens_without_blocking(path)) {
+  FILE *f = nullptr;
+  // Read: a device never ends either, so only a regular file opens.
+  const SideFile how = open_file(path, mode, &f);
+  if (how == SideFile::NotRegular) {
     printf("*** warning: %s '%s' is not a regular file, not read\n", what, path);
-    return SideFile::NotRegular;
+    return how;
   }
-  if (st.st_size > max_bytes) {
+  if (how != SideFile::Open) return SideFile::Missing;
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || st.st_size > max_bytes) {
+    fclose(f);
     printf("*** warning: %s '%s' is larger than %ld bytes, not read\n", what, path, max_bytes);
     return SideFile::TooLarge;
-  }
-  FILE *f = fopen(path, mode);
-  if (!f) return SideFile::Missing;
-  // The name may have been swapped for something else since the stat.
-  struct stat now;
-  if (fstat(fileno(f), &now) != 0 || !S_ISREG(now.st_mode)) {
-    fclose(f);
-    printf("*** warning: %s '%s' is not a regular file, not read\n", what, path);
-    return SideFile::NotRegular;
   }
   *out = f;
   return SideFile::Open;

@@ -1,5 +1,6 @@
-// Opening the text files a command reads beside its sound (settings,
-// surface descriptions, codebooks, parameters).
+// Opening files without ever waiting on them, and the text files a command
+// reads beside its sound (settings, surface descriptions, codebooks,
+// parameters).
 #pragma once
 
 #include <cstdio>
@@ -14,12 +15,25 @@ constexpr long kSurfaceFileMax = 1L << 20;
 constexpr long kParamFileMax = 1L << 20;
 constexpr long kCodebookFileMax = 256L << 20;
 
-// True when opening path cannot block: a name not made yet, a regular
-// file, a directory or a character device (/dev/null). A FIFO waits for its
-// other end (for ever, when nobody comes), and a socket cannot be opened.
-bool opens_without_blocking(const char *path);
+// True when opening path cannot block and gives a file the program can use:
+// a name not made yet or a regular file, and for writing also a character
+// device (/dev/null, a terminal). A FIFO waits for its other end (for ever,
+// when nobody comes), a socket cannot be opened, a directory holds no sound.
+bool opens_without_blocking(const char *path, bool writing = false);
 
 enum class SideFile { Open, Missing, NotRegular, TooLarge };
+
+// fopen(path, mode) ("r", "w" or "w+", "b" allowed) that never waits: the
+// path is checked by opens_without_blocking, opened non-blocking, and what
+// was opened is checked again (the name may have been swapped for a FIFO
+// meanwhile). Open; NotRegular, with nothing opened and nothing printed; or
+// Missing, errno telling why.
+SideFile open_file(const char *path, const char *mode, FILE **out);
+// The same as a descriptor. A device stays non-blocking, so a terminal that
+// takes no more gives EAGAIN rather than a wait; -1 unless Open.
+int open_descriptor(const char *path, bool writing, SideFile *how);
+// The one line that refuses a FIFO, socket, directory or (read) device.
+void report_not_regular(const char *path);
 
 // Opens path for reading when it is a regular file of at most max_bytes.
 // A device, FIFO or directory is never opened (a FIFO would block, /dev/zero

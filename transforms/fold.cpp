@@ -149,9 +149,10 @@ int fold_main(int count, char **vector) {
       "invariant_key: %g Hz | depth: %d | scale: %g\n",
       input, output, beat, bassline, key, depth, scale);
   // The output is created only once the input has shown a good header.
-  FILE *in = fopen(input, "rb");
+  bool refused = false;
+  FILE *in = open_sound_input(input, &refused);
   if (!in) {
-    printf("arguments not ok\n");
+    if (!refused) printf("arguments not ok\n");
     return 0;
   }
   setvbuf(in, nullptr, _IOFBF, 1 << 16);

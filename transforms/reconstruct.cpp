@@ -230,7 +230,9 @@ int reconstruct_file(const char *output, const char *input, const char *codebook
   }
 
   ReconstructRun run;
-  run.input = fopen(input, "rb");
+  bool refused = false;
+  run.input = open_sound_input(input, &refused);
+  if (refused) return 1;
   if (run.input) open_side_file(codebook, "r", kCodebookFileMax, "codebook", &run.codebook);
   if (!run.input || !run.codebook) {
     fprintf(stderr, "Cannot open file\n");
@@ -340,7 +342,11 @@ int reconstruct_command(char *line) {
       !written_file_is_safe("parameter file", kParamFile, reads, 2) ||
       !written_file_is_safe("output", output, param, 1, "the parameter file"))
     return 0;
-  FILE *f = fopen(kParamFile, "w");
+  FILE *f = nullptr;
+  if (open_file(kParamFile, "w", &f) == SideFile::NotRegular) {
+    report_not_regular(kParamFile);
+    return 0;
+  }
   if (!f) {
     printf("cannot create parameter file ? continuing with defaults...\n");
   } else {

@@ -46,7 +46,7 @@ TEST(AnalyseCli, ArgumentsStartsAndStops) {
   mkdir((dir + "/folder").c_str(), 0755);
   auto r = run(dir,
                "analyse :2\nanalyse 2 x.log\nanalyse :4 x.log\nanalyse :-2 x.log\nanalyse :1x x.log\n"
-               "analyse :0 a.log\nanalyse :0 b.log\nanalyse :1 folder\nanalyse :3 b.log\nanalyse :3 c.log\n"
+               "analyse :0 a.log\nanalyse :0 b.log\nanalyse :1 folder\nanalyse :1 no/x.log\nanalyse :3 b.log\nanalyse :3 c.log\n"
                "analyse :-1 any\nanalyse\nanalyse :1 c.log\nmute\nanalyse :2 d.log\nexit\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(reply(r.out, "analyse :2"), "you must supply a filename\n");
@@ -57,7 +57,8 @@ TEST(AnalyseCli, ArgumentsStartsAndStops) {
   EXPECT_EQ(reply(r.out, "analyse :0 a.log"), header(0) + "starting analysis and log to 'a.log'\n");
   // A second start on the same display closes the first file before the next.
   EXPECT_EQ(reply(r.out, "analyse :0 b.log"), header(0) + " +analysis done.\nstarting analysis and log to 'b.log'\n");
-  EXPECT_EQ(reply(r.out, "analyse :1 folder"), header(1) + "log file not valid.\n");
+  EXPECT_EQ(reply(r.out, "analyse :1 folder"), header(1) + "'folder': not a regular file. aborting.\n");
+  EXPECT_EQ(reply(r.out, "analyse :1 no/x.log"), header(1) + "log file not valid.\n");
   // Display 0 writes b.log: display 3 may not truncate it.
   EXPECT_EQ(reply(r.out, "analyse :3 b.log"), "log file 'b.log' is the log of display :0. analysis not started.\n");
   EXPECT_EQ(reply(r.out, "analyse :3 c.log"), header(3) + "starting analysis and log to 'c.log'\n");

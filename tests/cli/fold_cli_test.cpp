@@ -79,7 +79,8 @@ TEST_F(FoldCli, BadArgumentsAndFilesKeepTheConsoleGoing) {
   EXPECT_NE(r.out.find("fold output  .wav file  missing\n"), std::string::npos);
   EXPECT_NE(r.out.find("fold input   .wav file  missing\n"), std::string::npos);
   EXPECT_EQ(testkit::count(r.out, "arguments not ok\n"), 1);
-  EXPECT_EQ(testkit::count(r.out, "not a valid WAV file. aborting.\n"), 3);
+  EXPECT_EQ(testkit::count(r.out, "not a valid WAV file. aborting.\n"), 2);
+  EXPECT_EQ(testkit::count(r.out, "'folder': not a regular file. aborting.\n"), 1);
   EXPECT_EQ(testkit::count(r.out, "'junk.wav': not a sound file of a known format. aborting.\n"), 1);
   EXPECT_NE(r.out.find("cannot create output file 'no/such/dir/o.wav'. aborting.\n"), std::string::npos);
   EXPECT_NE(r.out.find("fold  parameter too big [" + long_name + "]\n"), std::string::npos);

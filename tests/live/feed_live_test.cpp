@@ -281,6 +281,8 @@ TEST_F(FeedLive, PlotWithoutAFileCapturesTheCardInput) {
 
 TEST_F(FeedLive, BadFilesStartNothingAndTheConsoleGoesOn) {
   mkdir((dir + "/folder.wav").c_str(), 0755);
+  // Nobody writes to it: opening it to read would wait for ever, holding the window.
+  ASSERT_EQ(mkfifo((dir + "/fifo.wav").c_str(), 0644), 0);
   testkit::write_file(dir + "/short.wav", "RIFF\x10\0\0\0WAVE");
   testkit::write_file(dir + "/text.wav", std::string(100, 'a'));
   std::vector<unsigned char> head = testkit::wav_header(44100, 2, 16, 4096);
@@ -289,10 +291,11 @@ TEST_F(FeedLive, BadFilesStartNothingAndTheConsoleGoesOn) {
   opts.cwd = dir;
   opts.env = card("/dev/zero", "/dev/null");
   testkit::RunResult r = testkit::run_yelm(
-      "plot missing.wav\nplot folder.wav\nplot short.wav\nplot text.wav\nplot cut.wav\nmute\nexit\n", opts);
+      "plot missing.wav\nplot folder.wav\nplot fifo.wav\nplot short.wav\nplot text.wav\nplot cut.wav\nmute\nexit\n", opts);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("file not found 'missing.wav'. aborting.\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("file not found 'folder.wav'. aborting.\n"), std::string::npos);
+  EXPECT_NE(r.out.find("'folder.wav': not a regular file. aborting.\n"), std::string::npos);
+  EXPECT_NE(r.out.find("'fifo.wav': not a regular file. aborting.\n"), std::string::npos);
   EXPECT_EQ(testkit::count(r.out, "not a valid WAV file. aborting.\n"), 2);
   EXPECT_EQ(testkit::count(r.out, "'text.wav': not a sound file of a known format. aborting.\n"), 1);
   EXPECT_EQ(r.out.find("audio device started"), std::string::npos);

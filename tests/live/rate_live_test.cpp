@@ -20,33 +20,6 @@
 
 namespace {
 
-// jackd's dummy card at one rate, under a name of its own, stopped by its PID.
-struct JackServer {
-  std::string name = "yelm-test-" + std::to_string(getpid());
-  int pid = -1;
-  bool start(int rate, const std::string &dir) {
-    const std::string run = "JACK_NO_AUDIO_RESERVATION=1 jackd -n " + name + " -d dummy -r " + std::to_string(rate) +
-                            " -p 64 >" + dir + "/jackd.log 2>&1 & echo $! >" + dir + "/jackd.pid";
-    if (system(run.c_str()) != 0) return false;
-    pid = atoi(testkit::read_file(dir + "/jackd.pid").c_str());
-    return pid > 0 && system(("jack_wait -s " + name + " -w -t 10 >/dev/null 2>&1").c_str()) == 0;
-  }
-  // The card's frame clock and JACK's microsecond clock at one moment. The
-  // dummy card keeps its pace only with real-time scheduling; where the
-  // machine refuses that it runs slow, so the pace is measured.
-  std::pair<double, double> clocks() const {
-    double frames = -1, usecs = -1;
-    FILE *p = popen(("JACK_DEFAULT_SERVER=" + name + " timeout -s KILL 1 jack_showtime 2>/dev/null | head -1").c_str(), "r");
-    if (p && fscanf(p, "frame = %*d frame_time = %lf usecs = %lf", &frames, &usecs) != 2) frames = -1;
-    if (p) pclose(p);
-    return {frames, usecs};
-  }
-  ~JackServer() {
-    if (pid <= 0 || kill(pid, SIGTERM) != 0) return;
-    for (int n = 0; n < 100 && kill(pid, 0) == 0; ++n) usleep(20 * 1000);
-  }
-};
-
 // The numbers of each line of a log.
 std::vector<std::vector<double>> numbers_of(const std::string &text) {
   std::vector<std::vector<double>> rows;
@@ -68,7 +41,7 @@ TEST(RateLive, A48kHzFileOnA44100HzCardPlaysAtItsSpeedAndPitch) {
   if (!dpy) GTEST_SKIP() << "cannot open the display";
   const std::string dir = testkit::make_temp_dir("rate-live");
   ASSERT_EQ(system(("sox -n -r 48000 -c 2 -b 16 " + dir + "/tone48.wav synth 6 sine 440 vol 0.5").c_str()), 0);
-  JackServer jack;
+  livekit::JackServer jack;
   ASSERT_TRUE(jack.start(44100, dir)) << testkit::read_file(dir + "/jackd.log");
   // ALSA gets a card that fails quietly, so the stream opens on JACK.
   ASSERT_TRUE(testkit::write_file(dir + "/asound.conf", "pcm.!default { type hw card 99 }\n"));

@@ -8,8 +8,11 @@
 // A failing session is cut down to a shortest failing command list, which is
 // printed (and appended to --save) for the regression file. Lines that begin
 // with '~' are the driver's own: "~pause MS", "~drag X1 Y1 X2 Y2 BUTTON",
-// "~key K".
+// "~key K", and "~end exit|eof|term|close", the way the session ends (exit
+// when none is given), which must end the program within the way out's
+// bound and with its status.
 #include <X11/Xlib.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +37,9 @@ const char kPrompt[] = "yelm--scope$ ";
 // Whole-file commands on a quarter second, under the sanitizers, with a
 // machine shared with builds: a minute is generous.
 constexpr int kAnswerMs = 60000;
+// The way out ends the program within 15 s whatever holds it up; the
+// sanitizers and a busy machine get a few more.
+constexpr int kWayOutMs = 25000;
 
 // The files a session starts with; none may change.
 const char *const kInputs[] = {"in.wav", "mono.wav", "tiny.wav", "cb.txt", "field"};
@@ -68,10 +74,10 @@ std::string set_line(std::mt19937 &g) {
     case 12: return "set " + d + " tuna " + pick(g, {"440", "55", "20000", "0", "-5", "1e300", "nan", "inf", "x"});
     case 13: return "set " + d + " m.growth " + pick(g, {"1", "0.8", "1.2", "0", "-1", "nan", "x"});
     case 14: return "set " + d + " m.bass " + pick(g, {"10", "100", "1", "0", "-5", "nan"});
-    case 15: return "set " + d + " m.iter " + pick(g, {"10", "0", "1", "-3", "100"});
+    case 15: return "set " + d + " m.iter " + pick(g, {"10", "0", "1", "-3", "100", "300", "2147483647"});
     case 16:
       return "set " + pick(g, {"acqdelay", "guidelay"}) + " " + pick(g, {"1", "2", "3", "0", "-4", "x"});
-    case 17: return "set transformdelay " + pick(g, {"0", "1", "2", "300", "-2", "2147483647"});
+    case 17: return "set transformdelay " + pick(g, {"0", "1", "2", "300", "-2", "42950", "2147483647"});
     case 18:
       return "set " + pick(g, {"relh", "hshrink"}) + " " + pick(g, {"0.66", "1", "0", "-2", "3", "nan", "1e300"});
     case 19:
@@ -79,7 +85,7 @@ std::string set_line(std::mt19937 &g) {
     default: {
       const std::string key = pick(g, {"e.maxoct", "e.fpermu", "e.damp", "e.alpha", "e.scale", "s.passes", "s.gain",
                                        "s.file", "r.lo", "r.hi", "r.mode", "r.iter", "u.depth", "u.maxoct"});
-      if (key == "s.file") return "set s.file " + pick(g, {"field", "nofield", "in.wav", "/dev/null"});
+      if (key == "s.file") return "set s.file " + pick(g, {"field", "nofield", "in.wav", "/dev/null", "ofifo"});
       if (key == "e.maxoct" || key == "u.maxoct") return "set " + key + " " + pick(g, {"0", "3", "9", "12", "-1"});
       return "set " + key + " " + pick(g, {"1", "0", "2", "-1", "0.5", "30000", "1000000", "nan", "b"});
     }
@@ -87,13 +93,15 @@ std::string set_line(std::mt19937 &g) {
 }
 
 std::string file_line(std::mt19937 &g) {
-  const std::string in = pick(g, {"in.wav", "in.wav", "mono.wav", "tiny.wav", "missing.wav", "cb.txt"});
+  // ofifo is a FIFO nobody writes to: opening it to read would wait for ever.
+  const std::string in = pick(g, {"in.wav", "in.wav", "mono.wav", "tiny.wav", "missing.wav", "cb.txt", "ofifo"});
   // An input named as the output must be refused; no other input is.
   std::string out = pick(g, {"o1.wav", "o2.wav", "sub/o3.wav", "o1.wav", "=", "/dev/null", "ofifo", "nodir/o.wav"});
   if (out == "=") out = in;
   switch (between(g, 0, 7)) {
     case 0: return "fold " + out + " " + in;
-    case 1: return "reconstruct " + out + " " + in + " " + pick(g, {"cb.txt", "cb.txt", "missing.txt", "in.wav"});
+    case 1:
+      return "reconstruct " + out + " " + in + " " + pick(g, {"cb.txt", "cb.txt", "missing.txt", "in.wav", "ofifo"});
     case 2: return "tstring " + out + " " + in;
     case 3: return "tether " + out + " " + in;
     case 4: return "tfield " + out + " " + in;
@@ -108,9 +116,11 @@ std::string any_line(std::mt19937 &g) {
   if (what < 35) return set_line(g);
   if (what < 47) return file_line(g);
   if (what < 55) return pick(g, {"tstring", "tether", "tfield", "mirage"});
-  if (what < 63) return pick(g, {"plot in.wav", "plot mono.wav", "plot", "plot missing.wav", "plot tiny.wav"});
+  if (what < 63)
+    return pick(g, {"plot in.wav", "plot mono.wav", "plot", "plot missing.wav", "plot tiny.wav", "plot ofifo"});
   if (what < 67) return "mute";
-  if (what < 71) return "analyse " + display(g) + " " + pick(g, {"l0.txt", "l1.txt", "sub/l2.txt"});
+  if (what < 71)
+    return "analyse " + display(g) + " " + pick(g, {"l0.txt", "l1.txt", "sub/l2.txt", "ofifo", "/dev/null"});
   if (what < 73) return "analyse";
   if (what < 75) return "set VIEWPORT";
   if (what < 78) return "set " + display(g) + " SLICE";
@@ -194,8 +204,11 @@ Session run(const Commands &commands, Display *dpy) {
     fail("no first prompt");
     return s;
   }
+  std::string ending = "exit";
   for (const std::string &c : commands) {
-    if (c.rfind("~pause ", 0) == 0) {
+    if (c.rfind("~end ", 0) == 0) {
+      ending = c.substr(5);
+    } else if (c.rfind("~pause ", 0) == 0) {
       y.pump(atoi(c.c_str() + 7));
     } else if (c.rfind("~", 0) == 0) {
       if (!dpy) continue;
@@ -235,15 +248,28 @@ Session run(const Commands &commands, Display *dpy) {
       return s;
     }
   }
-  y.send("exit");
-  if (!y.wait_exit(30000)) {
-    fail("exit did not end the program");
+  int want_status = 0;
+  if (ending == "eof") {
+    close(y.in);
+    y.in = -1;
+    want_status = 1;
+  } else if (ending == "term") {
+    kill(y.pid, SIGTERM);
+  } else if (ending == "close" && dpy) {
+    if (!w) w = livekit::wait_window(dpy, y.pid, 20000);
+    if (w) livekit::send_close(dpy, w);
+    else y.send("exit");
+  } else {
+    y.send("exit");
+  }
+  if (!y.wait_exit(kWayOutMs)) {
+    fail("'" + ending + "' did not end the program within " + std::to_string(kWayOutMs / 1000) + " s");
     return s;
   }
   s.transcript = y.text;
   const std::string report = sanitizer_report(y.text);
   if (!report.empty()) s.failure = "sanitizer report at the end\n" + report;
-  else if (y.status != 0) s.failure = "exit status " + std::to_string(y.status);
+  else if (y.status != want_status) s.failure = "'" + ending + "' ended with status " + std::to_string(y.status);
   for (size_t i = 0; s.failure.empty() && i < originals.size(); ++i)
     if (testkit::read_file(s.dir + "/" + kInputs[i]) != originals[i])
       s.failure = std::string("input '") + kInputs[i] + "' changed";
@@ -337,6 +363,7 @@ int main(int argc, char **argv) {
     Commands list;
     const int n = between(g, 10, 60);
     for (int i = 0; i < n; ++i) list.push_back(any_line(g));
+    list.push_back("~end " + pick(g, {"exit", "exit", "eof", "term", "close"}));
     Session s = run(list, dpy);
     ++sessions;
     for (const std::string &c : list) commands_sent += c[0] != '~';

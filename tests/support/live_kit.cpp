@@ -214,4 +214,55 @@ bool xdotool(const std::string &args) {
   return system(cmd.c_str()) == 0;
 }
 
+bool JackServer::start(int rate, const std::string &dir) {
+  const std::string run = "JACK_NO_AUDIO_RESERVATION=1 jackd -n " + name + " -d dummy -r " + std::to_string(rate) +
+                          " -p 64 >" + dir + "/jackd.log 2>&1 & echo $! >" + dir + "/jackd.pid";
+  if (system(run.c_str()) != 0) return false;
+  pid = atoi(testkit::read_file(dir + "/jackd.pid").c_str());
+  return pid > 0 && system(("jack_wait -s " + name + " -w -t 10 >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::pair<double, double> JackServer::clocks() const {
+  double frames = -1, usecs = -1;
+  FILE *p = popen(("JACK_DEFAULT_SERVER=" + name + " timeout -s KILL 1 jack_showtime 2>/dev/null | head -1").c_str(), "r");
+  if (p && fscanf(p, "frame = %*d frame_time = %lf usecs = %lf", &frames, &usecs) != 2) frames = -1;
+  if (p) pclose(p);
+  return {frames, usecs};
+}
+
+void JackServer::stop(int signal) {
+  if (pid <= 0 || kill(pid, signal) != 0) return;
+  for (int n = 0; n < 100 && kill(pid, 0) == 0; ++n) usleep(20 * 1000);
+  pid = -1;
+}
+
+bool XServer::start(const std::string &dir) {
+  // The server writes its display number into a regular file once ready
+  // (into a pipe it now and then fails); a busy machine may need a retry.
+  const std::string num = dir + "/xserver.num";
+  for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
+    remove(num.c_str());
+    const std::string run = "exec 3>" + num + "; Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 & echo $! >" +
+                            dir + "/xserver.pid";
+    if (system(run.c_str()) != 0) continue;
+    const int started = atoi(testkit::read_file(dir + "/xserver.pid").c_str());
+    for (int n = 0; n < 200 && testkit::read_file(num).empty(); ++n) usleep(50 * 1000);
+    const std::string text = testkit::read_file(num);
+    if (text.empty()) {
+      if (started > 0) kill(started, SIGKILL);
+      continue;
+    }
+    pid = started;
+    display = ":" + text.substr(0, text.find('\n'));
+  }
+  return pid > 0;
+}
+
+void XServer::stop() {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  for (int n = 0; n < 100 && kill(pid, 0) == 0; ++n) usleep(20 * 1000);
+  pid = -1;
+}
+
 }  // namespace livekit

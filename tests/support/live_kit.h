@@ -5,7 +5,9 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -61,5 +63,28 @@ Picture look(Display *dpy, Window w);
 
 // Runs xdotool with these arguments; true when it succeeded.
 bool xdotool(const std::string &args);
+
+// jackd's dummy card at one rate, under a name of its own, stopped by its
+// PID (at the latest when the record goes).
+struct JackServer {
+  std::string name = "yelm-test-" + std::to_string(getpid());
+  int pid = -1;
+  bool start(int rate, const std::string &dir);
+  // The card's frame clock and JACK's microsecond clock at one moment. The
+  // dummy card keeps its pace only with real-time scheduling; where the
+  // machine refuses that it runs slow, so the pace is measured.
+  std::pair<double, double> clocks() const;
+  void stop(int signal = SIGTERM);
+  ~JackServer() { stop(); }
+};
+
+// An X server of the test's own (Xvfb), for tests that end it.
+struct XServer {
+  int pid = -1;
+  std::string display;  // ":N"
+  bool start(const std::string &dir);
+  void stop();
+  ~XServer() { stop(); }
+};
 
 }  // namespace livekit

@@ -2,12 +2,14 @@
 // limit, and starts and stops racing a writer.
 #include "analysis/analysis_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -71,44 +73,80 @@ TEST(SemitoneScore, MatchesTheCombEvaluatedDirectly) {
 
 // Shapes and times of whole runs are checked end to end; here, what the
 // writers do with and without a file.
-TEST_F(Log, EachLineIsInTheFileAtOnceAndNoneAfterTheStop) {
+TEST_F(Log, EachLineIsInTheFileByTheStopAndNoneAfterIt) {
   start("a.log");
   std::vector<double> row(256, 3.0);
   log_c5_frame(log, row.data(), 5, 10, 1.0);
   log_iviv_pair(log, 7, 5, 0.25, 1.5, 1.5, 1.0);
   EXPECT_EQ(log.lines.load(), 2);
+  testing::internal::CaptureStdout();
+  stop_analysis_log(log);
+  stop_analysis_log(log);  // nothing open: nothing said
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " +analysis done.\n");
   std::vector<std::string> l = lines_of(testkit::read_file(dir + "/a.log"));
   ASSERT_EQ(l.size(), 2u);
   char score[32];
   snprintf(score, sizeof score, "%f", semitone_score(row.data(), 5, 10, 1.0));
   EXPECT_EQ(l[0].substr(l[0].find(' ') + 1), score);
   EXPECT_EQ(l[1].substr(l[1].find(' ') + 1), "7 5 0.250000 1.500000 1.500000 1.000000");
-
-  testing::internal::CaptureStdout();
-  stop_analysis_log(log);
-  stop_analysis_log(log);  // nothing open: nothing said
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " +analysis done.\n");
   log_c5_frame(log, row.data(), 5, 10, 1.0);
   EXPECT_EQ(lines_of(testkit::read_file(dir + "/a.log")).size(), 2u);
 }
 
+// Lines made faster than the file takes them are dropped, and count: the
+// limit is the session's length.
 TEST_F(Log, StopsAtTheLineLimitAndCountsAfreshAfterANewStart) {
   start("big.log");
   for (int i = 0; i < kMaxLogLines - 1; ++i) log_iviv_pair(log, 5, 7, 1, 1, 1, 1.5);
   EXPECT_TRUE(log.wants_lines());
   testing::internal::CaptureStdout();
   log_iviv_pair(log, 5, 7, 1, 1, 1, 1.5);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "max. analysis filesize reached. stopping.\n +analysis done.\n");
   EXPECT_FALSE(log.wants_lines());
-  log_iviv_pair(log, 5, 7, 1, 1, 1, 1.5);  // the file is closed: written nowhere
-  EXPECT_EQ(testkit::count(testkit::read_file(dir + "/big.log"), "\n"), kMaxLogLines);
+  log_iviv_pair(log, 5, 7, 1, 1, 1, 1.5);  // the file is closing: written nowhere
+  stop_analysis_log(log);
+  const std::string said = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(said.rfind("max. analysis filesize reached. stopping.\n +analysis done.\n", 0), 0u) << said;
+  EXPECT_EQ(testkit::count(said, "+analysis done."), 1);
+  long dropped = 0;
+  const size_t at = said.find("*** warning: ");
+  if (at != std::string::npos) dropped = atol(said.c_str() + at + 13);
+  EXPECT_EQ(testkit::count(testkit::read_file(dir + "/big.log"), "\n") + dropped, kMaxLogLines) << said;
 
   // A new start, even into the same file, counts from 0.
   EXPECT_EQ(testkit::count(start("big.log"), "starting analysis"), 1);
   EXPECT_EQ(log.lines.load(), 0);
   EXPECT_TRUE(log.wants_lines());
   log_iviv_pair(log, 5, 7, 1, 1, 1, 1.5);
+  stop_analysis_log(log);
   EXPECT_EQ(testkit::count(testkit::read_file(dir + "/big.log"), "\n"), 1);
+}
+
+// A terminal nobody reads takes a few lines, then none: the frames that make
+// lines never wait, the stop waits only a moment, and every line is either
+// in the terminal or counted as dropped.
+TEST_F(Log, ATerminalThatTakesNothingDropsLinesAndSaysHowMany) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string terminal = ptsname(master);
+  testing::internal::CaptureStdout();
+  start_analysis_log(log, 0, terminal.c_str());
+  const int offered = 40000;
+  for (int i = 0; i < offered; ++i) log_iviv_pair(log, 10, 15, 0.5, 0.25, 2, 3);
+  stop_analysis_log(log);
+  const std::string said = testing::internal::GetCapturedStdout();
+  const std::string mark = "*** warning: ";
+  const size_t at = said.find(mark);
+  ASSERT_NE(at, std::string::npos) << said;
+  const long dropped = atol(said.c_str() + at + mark.size());
+  EXPECT_NE(said.find(" lines dropped from analysis log '" + terminal + "'\n", at), std::string::npos) << said;
+  std::string got;
+  char buf[4096];
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
+  close(master);
+  EXPECT_GT(dropped, 0);
+  EXPECT_EQ(testkit::count(got, "\n") + dropped, offered);
 }
 
 // The console restarts a log while the GUI thread writes to it: every file
@@ -142,12 +180,13 @@ TEST_F(Log, AFullDiskLeavesNoHalfLine) {
   const std::string name = dir + "/full.log";
   const int status = testkit::with_file_size_limit(1000, [&] {
     start_analysis_log(log, 0, name.c_str());
-    for (int i = 0; i < 100 && log.wants_lines(); ++i) log_iviv_pair(log, 10, 15, 0.5, 0.25, 2, 3);
-    if (log.wants_lines()) _exit(3);  // the disk never filled
+    for (int i = 0; i < 100; ++i) log_iviv_pair(log, 10, 15, 0.5, 0.25, 2, 3);
+    stop_analysis_log(log);
   });
   ASSERT_EQ(status, 0);
   const std::string text = testkit::read_file(name);
   ASSERT_GT(text.size(), 900u);
+  ASSERT_LE(text.size(), 1000u);
   EXPECT_EQ(text.back(), '\n');
   for (const std::string &l : lines_of(text)) EXPECT_EQ(l.substr(l.find(' ') + 1), "10 15 0.500000 0.250000 2.000000 3.000000");
 }
@@ -157,10 +196,12 @@ TEST_F(Log, AFileThatCannotBeWrittenStopsTheLog) {
   start_analysis_log(log, 0, "/dev/full");
   std::vector<double> row(256, 1.0);
   log_c5_frame(log, row.data(), 5, 10, 1.0);
+  // The log's writer finds out, a moment later.
+  for (int i = 0; i < 500 && log.wants_lines(); ++i) usleep(10 * 1000);
+  EXPECT_FALSE(log.wants_lines());
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("*** warning: analysis log cannot be written (No space left on device). stopping.\n"
                      " +analysis done.\n"),
             std::string::npos)
       << out;
-  EXPECT_FALSE(log.wants_lines());
 }

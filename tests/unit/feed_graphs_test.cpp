@@ -1,6 +1,7 @@
 // The display manager's slot settings that the live input needs.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <string>
 
@@ -97,6 +98,16 @@ TEST(FeedGraphs, GraphTypeTableAndDisplayOptions) {
   EXPECT_EQ(o.slot[1].y, -1.0);
   EXPECT_EQ(o.slot[2].y, 1.0);
   g_options.release();
+}
+
+// In 32-bit microseconds 42950 units wrapped to 33 ms, and a negative one
+// to over an hour.
+TEST(FeedGraphs, TheLiveStepsPauseNeverWraps) {
+  EXPECT_EQ(transform_pause_us(0), 0);
+  EXPECT_EQ(transform_pause_us(-1), 0);
+  EXPECT_EQ(transform_pause_us(INT_MIN), 0);
+  EXPECT_EQ(transform_pause_us(3), 300000);
+  for (int units : {kMaxTransformDelay, 42950, INT_MAX}) EXPECT_EQ(transform_pause_us(units), 1000000) << units;
 }
 
 TEST(FeedGraphs, BeatAndQuadrantWarningsPrecedeEachDisplaysAnalyserOnLinesOfTheirOwn) {

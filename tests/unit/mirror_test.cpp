@@ -11,6 +11,7 @@
 #include "harmonic/harmonic.h"
 #include "harmonic/mirror.h"
 #include "harmonic/origami.h"
+#include "harmonic/slot_readers.h"
 #include "options/options.h"
 
 namespace {
@@ -268,6 +269,28 @@ TEST_F(HarmonicSetup, MirrorStateIsRemadeEachConfigurationOrTheSlotHides) {
       << failed;
   EXPECT_EQ(s.type, kGraphHide);
   EXPECT_EQ(s.work, nullptr);
+}
+
+// Each iteration draws hundreds of points with GuiMutex held: 2147483647 of
+// them held it for good.
+TEST_F(HarmonicSetup, MirrorIterationsAreCapped) {
+  DisplaySlot &s = g_graphs.slots[2];
+  g_options.set(2, "tuna", "440");
+  g_options.set(2, "m.growth", "1");
+  g_options.set(2, "m.bass", "10");
+  g_options.set(2, "m.iter", "2147483647");
+  s.type = kGraphMirror;
+  testing::internal::CaptureStdout();
+  g_graphs.prepare_slot(2);
+  const std::string said = testing::internal::GetCapturedStdout();
+  ASSERT_NE(s.work, nullptr);
+  EXPECT_NE(said.find("*** warning: m.iter 2147483647 capped at 256\n"), std::string::npos) << said;
+  EXPECT_EQ(static_cast<MirrorState *>(s.work)->iter, kMirrorMaxIter);
+  g_options.set(2, "m.iter", "256");
+  testing::internal::CaptureStdout();
+  g_graphs.prepare_slot(2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("capped"), std::string::npos);
+  EXPECT_EQ(static_cast<MirrorState *>(s.work)->iter, 256);
 }
 
 }  // namespace

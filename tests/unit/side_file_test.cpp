@@ -1,7 +1,12 @@
 // Side files: only regular files of a bounded size are opened.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 #include <vector>
@@ -43,6 +48,46 @@ TEST_F(SideFiles, OnlyRegularFilesWithinTheLimitOpen) {
     EXPECT_EQ(said, "*** warning: codebook '" + p + "' is not a regular file, not read\n");
   }
   EXPECT_EQ(open(path("huge"), kCodebookFileMax, &said), SideFile::TooLarge);
+}
+
+// Whatever could wait for ever is refused without waiting: a FIFO (whether
+// or not a reader holds its other end), a socket, a folder; a device only
+// for reading (it never ends), while /dev/null takes an output.
+TEST_F(SideFiles, OpenFileRefusesWhatCouldBlock) {
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
+  const int reader = ::open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(mkfifo(path("lonely").c_str(), 0644), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path("sock").c_str());
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  for (const std::string &p : {path("fifo"), path("lonely"), path("sock"), dir})
+    for (const char *mode : {"rb", "w", "wb+"}) {
+      FILE *f = reinterpret_cast<FILE *>(1);
+      EXPECT_EQ(open_file(p.c_str(), mode, &f), SideFile::NotRegular) << p << " " << mode;
+      EXPECT_EQ(f, nullptr);
+    }
+  FILE *f = nullptr;
+  EXPECT_EQ(open_file("/dev/zero", "rb", &f), SideFile::NotRegular);
+  ASSERT_EQ(open_file("/dev/null", "wb", &f), SideFile::Open);
+  fclose(f);
+  EXPECT_EQ(open_file(path("none").c_str(), "rb", &f), SideFile::Missing);
+  EXPECT_EQ(errno, ENOENT);
+  // A regular file opens as fopen would have opened it: truncated, and
+  // blocking again.
+  testkit::write_file(path("out"), "old text");
+  ASSERT_EQ(open_file(path("out").c_str(), "wb+", &f), SideFile::Open);
+  EXPECT_EQ(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
+  fputs("new", f);
+  rewind(f);
+  char back[8] = {};
+  EXPECT_EQ(fread(back, 1, sizeof back, f), 3u);
+  EXPECT_STREQ(back, "new");
+  fclose(f);
+  close(reader);
+  close(sock);
 }
 
 // A NUL ended the text of a line longer than the buffer, and the "rest of

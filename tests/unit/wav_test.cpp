@@ -147,7 +147,7 @@ TEST_F(Files, AnOutputThatCouldBlockIsRefusedAndADeviceIsNot) {
     const bool opened = p.open(f, path("a.wav").c_str(), out.c_str(), 512, WavVariant::RequiredOutput);
     const std::string said = testing::internal::GetCapturedStdout();
     EXPECT_EQ(opened, out == "/dev/null") << said;
-    EXPECT_EQ(said.find("output '" + out + "' is not a regular file. aborting.\n") != std::string::npos, !opened);
+    EXPECT_EQ(said.find("'" + out + "': not a regular file. aborting.\n") != std::string::npos, !opened);
     p.release();
     fclose(f);
   }
