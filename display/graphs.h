@@ -141,6 +141,10 @@ struct graphs_t {
 
   // Display configuration for a new input (null: the sound card).
   void configure(const char *input);
+  // All of it but the display list and the stream (GuiMutex held): false
+  // when the input cannot be opened. Without `card` the file's own rate is
+  // kept (a render, which has no card).
+  bool configure_input(const char *input, bool card);
   // Reads the display options and shows them (takes GuiMutex): what the
   // commands that change no input run.
   void read_display_options();
@@ -215,9 +219,16 @@ void idle_step();
 // ending the process from another thread (the toolkit and the GL driver must
 // not be torn down under a frame).
 void quiet_gui();
-// GLUT display callback: every visible slot through its renderer, or the
-// idle screen.
+// GLUT display callback: draw_slots, a picture if one was asked for, swap.
 void display_frame();
+// Clears the frame and draws every visible slot through its renderer, or
+// the idle screen (GuiMutex held by the caller).
+void draw_slots(graphs_t &manager);
+// glutInit on the calling thread, tried again while the X server refuses
+// the connection; false (why: the toolkit's words) after ten refusals.
+bool init_glut(const char **why);
+// The window's first view: the modelview matrix made the start view.
+void start_view();
 // The per-kind analysis of every slot (GuiMutex held by the caller).
 void analyse_slots(graphs_t &manager);
 // True when an X display with GLX and a double-buffered RGBA visual with

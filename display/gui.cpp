@@ -116,6 +116,22 @@ void idle_step() {
   if (m.has_window.load(std::memory_order_relaxed)) glutPostRedisplay();
 }
 
+void draw_slots(graphs_t &m) {
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  bool drawn = false;
+  for (int i = 0; i < kDisplays; ++i) {
+    DisplaySlot &s = m.slots[i];
+    if (s.type == kGraphHide) continue;
+    Analyser *a = m.analysers[i];
+    const GraphType &type = g_graph_types[s.type];
+    if (!a && type.feed_kind != kFeedNothing) continue;
+    if (type.draw) type.draw(m, i, a, s, m.logs[i]);
+    // A type with nothing to draw yet counts as drawn: its slot is set.
+    drawn = true;
+  }
+  if (!drawn) draw_idle_screen(m);
+}
+
 void display_frame() {
   graphs_t &m = g_graphs;
   if (m.stopping) return;
@@ -128,19 +144,7 @@ void display_frame() {
   bool broken = false;
   {
     GuiLock lock(m);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    bool drawn = false;
-    for (int i = 0; i < kDisplays; ++i) {
-      DisplaySlot &s = m.slots[i];
-      if (s.type == kGraphHide) continue;
-      Analyser *a = m.analysers[i];
-      const GraphType &type = g_graph_types[s.type];
-      if (!a && type.feed_kind != kFeedNothing) continue;
-      if (type.draw) type.draw(m, i, a, s, m.logs[i]);
-      // A type with nothing to draw yet counts as drawn: its slot is set.
-      drawn = true;
-    }
-    if (!drawn) draw_idle_screen(m);
+    draw_slots(m);
     snapshot_if_asked();
     glutSwapBuffers();
     static bool exit_guard = false;
@@ -187,6 +191,32 @@ void glut_setup_error(const char *fmt, va_list ap) {
 }
 
 }  // namespace
+
+bool init_glut(const char **why) {
+  int argc = 1;
+  char empty[1] = {0};
+  char *argv[] = {empty, nullptr};
+  glutInitErrorFunc(glut_setup_error);
+  static volatile int attempts = 0;
+  if (sigsetjmp(g_glut_failed, 1)) {
+    if (++attempts >= 10) {
+      glutInitErrorFunc(nullptr);
+      *why = g_glut_error;
+      return false;
+    }
+    usleep(20 * 1000);
+  }
+  argc = 1;
+  glutInit(&argc, argv);
+  glutInitErrorFunc(nullptr);
+  return true;
+}
+
+void start_view() {
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glScalef(0.9f, 0.9f, 0.9f);
+}
 
 bool window_possible(const char **why) {
   const char *name = getenv("DISPLAY");
@@ -281,24 +311,13 @@ void *gui_thread_main(void *window_id) {
     m.gui_running.store(0, std::memory_order_release);
     return nullptr;
   }
-  int argc = 1;
-  char empty[1] = {0};
-  char *argv[] = {empty, nullptr};
-  glutInitErrorFunc(glut_setup_error);
-  static volatile int attempts = 0;
-  if (sigsetjmp(g_glut_failed, 1)) {
-    if (++attempts >= 10) {
-      printf("*** warning: no window (%s): going on without the viewer\n", g_glut_error);
-      fflush(stdout);
-      run_headless();
-      m.gui_running.store(0, std::memory_order_release);
-      return nullptr;
-    }
-    usleep(20 * 1000);
+  if (!init_glut(&why)) {
+    printf("*** warning: no window (%s): going on without the viewer\n", why);
+    fflush(stdout);
+    run_headless();
+    m.gui_running.store(0, std::memory_order_release);
+    return nullptr;
   }
-  argc = 1;
-  glutInit(&argc, argv);
-  glutInitErrorFunc(nullptr);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(400, 400);
   // Without a window manager the window would land off-screen.
@@ -310,7 +329,7 @@ void *gui_thread_main(void *window_id) {
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glutKeyboardFunc(window_key);
-  glScalef(0.9f, 0.9f, 0.9f);
+  start_view();
   viewport_init();
   report_gl_error();
   glEnable(GL_DEPTH_TEST);
