@@ -88,6 +88,21 @@ void report_refused_rate(const DataFeed &feed, int out_device) {
 
 }  // namespace
 
+const char *const kRingNames[kRings] = {"card.left", "card.right", "file.left", "file.right"};
+
+int source_ring(int display, bool warn) {
+  if (display < 0 || display >= kRings) return 0;
+  const char *name = g_options.get_text(display, "source", false, nullptr);
+  if (!name) return display;
+  for (int r = 0; r < kRings; ++r)
+    if (strcmp(name, kRingNames[r]) == 0) return r;
+  if (warn)
+    printf("*** warning: source '%s' of display %d is not card.left, card.right, file.left or file.right (using "
+           "%s)\n",
+           name, display, kRingNames[display]);
+  return display;
+}
+
 int checked_sample_rate(int rate, const char *what) {
   if (rate > 0 && rate <= kMaxSampleRate) return rate;
   printf("*** warning: %s %d is not a usable sample rate (using 44100)\n", what, rate);
@@ -199,14 +214,19 @@ void DataFeed::prepare() {
   for (int i = 0; i < kRings; ++i) {
     const char *style = g_options.get_text(i, "style", false, nullptr);
     if (style && strcmp(style, "wlet") == 0) {
+      // The level rings belong to the ring the display shows; displays that
+      // show one ring share them.
       printf("io::prepare wlet-buffer for :%d\n", i);
-      wavelet[i] = new (std::nothrow) std::atomic<double>[kWaveletSize];
-      if (wavelet[i]) {
-        for (int k = 0; k < kWaveletSize; ++k) wavelet[i][k].store(0.0, std::memory_order_relaxed);
-      } else {
-        printf("not enough memory..\n");
+      const int ring = source_ring(i, false);
+      if (!wavelet[ring]) {
+        wavelet[ring] = new (std::nothrow) std::atomic<double>[kWaveletSize];
+        if (wavelet[ring]) {
+          for (int k = 0; k < kWaveletSize; ++k) wavelet[ring][k].store(0.0, std::memory_order_relaxed);
+        } else {
+          printf("not enough memory..\n");
+        }
+        wavelet_index[ring].store(0, std::memory_order_relaxed);
       }
-      wavelet_index[i].store(0, std::memory_order_relaxed);
     }
     const int kind = filter_by_name(g_options.get_text(i, "filter", false, nullptr));
     if (kind >= 0) filter_kind[i] = kind;

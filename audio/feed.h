@@ -41,6 +41,14 @@ struct BandFilter {
 
 enum FeedState { kFeedStopped = 0, kFeedRunning = 1, kFeedEnded = -1 };
 
+// The rings by the names the "source" option gives them: 0 the card's left
+// input, 1 its right, 2 the file's left channel, 3 its right.
+extern const char *const kRingNames[kRings];
+// The ring display `display` analyses: its "source" option, else ring
+// `display`. A name that is no ring's gives ring `display`, with a warning
+// when `warn` is set.
+int source_ring(int display, bool warn);
+
 struct DataFeed {
   std::atomic<void *> stream{nullptr};  // the PortAudio stream; null when none is open
   std::atomic<int> state{kFeedStopped};

@@ -14,6 +14,7 @@
 #include "console/console.h"
 #include "console/render.h"
 #include "display/graphs.h"
+#include "display/slot_readers.h"
 #include "harmonic/harmonic.h"
 #include "media/transform_view.h"
 #include "options/options.h"
@@ -112,6 +113,8 @@ int main(int argc, char **argv) {
   printf("yelm %s - harmonic audio viewer and music transforms\n", kVersion);
   g_options.set(-1, "VERSION", kVersion);
   if (g_options.load_file(".yelmrc") == 0) printf(".yelmrc had errors.\n");
+  // Once: the window is made with this size.
+  window_size_of(g_options.get_text(-1, "window", false, nullptr), g_app.window_width, g_app.window_height);
 
   int demo = g_options.get_int(-1, "demo", false, 0);
   if (demo != 0) {

@@ -23,6 +23,7 @@
 #include "display/graphs.h"
 #include "display/offscreen.h"
 #include "display/snapshot.h"
+#include "display/viewport.h"
 #include "options/options.h"
 
 namespace {
@@ -436,7 +437,7 @@ int run_render(const RenderRequest &r, const char *version) {
     sink.abandon();
     return 1;
   }
-  start_view();
+  view_reset();
 
   SoundTrack sound;
   if (r.output == kRenderVideo) {
@@ -461,22 +462,20 @@ int run_render(const RenderRequest &r, const char *version) {
   signal(SIGPIPE, SIG_IGN);
 
   feed.start_simulated();
-  // Frames before the cut are analysed as in a whole render, not drawn.
-  for (long long g = 0; g < clock.first && !g_stop_signal; ++g) {
-    feed.feed_to(clock.sample_of(g));
-    GuiLock lock(m);
-    analyse_slots(m);
-  }
   Progress progress;
   long long done = 0;
   bool failed = false;
-  for (long long g = clock.first; g < clock.end && !g_stop_signal; ++g) {
+  // Frames before the cut are analysed as in a whole render, not drawn, so
+  // a frame is the same whatever the cut.
+  for (long long g = 0; g < clock.end && !g_stop_signal; ++g) {
     feed.feed_to(clock.sample_of(g));
+    const bool shown = g >= clock.first;
     {
       GuiLock lock(m);
       analyse_slots(m);
-      draw_slots(m);
+      if (shown) draw_picture(m);
     }
+    if (!shown) continue;
     frame.read();
     long long sound_frames = 0;
     if (r.output == kRenderVideo) {

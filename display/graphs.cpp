@@ -79,7 +79,8 @@ graphs_t::~graphs_t() {
 }
 
 SlotOptions SlotOptions::of(const DisplaySlot &s) {
-  return {s.type, s.x, s.y, s.scale, s.wlet_detail, s.quadrant, s.beat, s.o_depth};
+  SlotOptions o{s.type, s.x, s.y, s.scale, s.wlet_detail, s.quadrant, s.beat, s.o_depth, s.source};
+  return o;
 }
 
 void DisplayOptions::read() {
@@ -100,6 +101,7 @@ void DisplayOptions::read() {
     o.x = g_options.get_double(i, "x", false, (i == 0 || i == 2) ? -1.0 : 1.0);
     o.y = g_options.get_double(i, "y", false, (i == 0 || i == 1) ? -1.0 : 1.0);
     o.scale = g_options.get_double(i, "scale", false, 1.0);
+    o.source = source_ring(i, true);
   }
   for (int i = 0; i < kDisplays; ++i) {
     SlotOptions &o = slot[i];
@@ -180,6 +182,7 @@ void graphs_t::change_slot(int i, const SlotOptions &o) {
   s.quadrant = o.quadrant;
   s.beat = o.beat;
   s.o_depth = o.o_depth;
+  s.source = o.source >= 0 && o.source < kRings ? o.source : i;
   if (s.beat >= 127) {
     s.beat = 0;
     slot_warning(*this, "SPIRAL display's beat time  not acceptable (defaulting to ZERO)\n");
@@ -237,6 +240,7 @@ void graphs_t::print_displays() {
     const DisplaySlot &s = slots[i];
     printf("% 5d %5.2f %5.2f %5.2f  %s", i, s.x, s.y, s.scale, g_graph_types[s.type].name ? g_graph_types[s.type].name : "?");
     if (s.type == kGraphW2d) printf(" quadrant:%d", s.quadrant);
+    if (ring_of(i) != i) printf(" source:%s", kRingNames[ring_of(i)]);
     printf("\n");
   }
   printf("-----------------------------\n    DELAY ACQ:% 3d  GUI:% 3d\n-----------------------------\n",
@@ -288,7 +292,7 @@ void graphs_t::close_logs() {
 }
 
 bool graphs_t::acquiring() const {
-  return feed && feed->stream.load(std::memory_order_acquire) && feed->state.load() == kFeedRunning;
+  return !measuring && feed && feed->stream.load(std::memory_order_acquire) && feed->state.load() == kFeedRunning;
 }
 
 void graphs_t::stop_live() {

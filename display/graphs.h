@@ -55,6 +55,7 @@ struct DisplaySlot {
   double slice_bin;   // spectrum bin position of `slice`, kept with it
   void *work;         // the type's own work state, made by its setup
   int work_type;      // the type that made `work` (and so releases it)
+  int source = -1;    // the ring analysed (0..3); -1: the slot's own
 };
 
 // What the option store says one display shows, read before GuiMutex is
@@ -63,6 +64,7 @@ struct SlotOptions {
   int type;  // an installed type's number (an unknown name reads as hide)
   double x, y, scale;
   int wlet_detail, quadrant, beat, o_depth;
+  int source;  // the ring the display analyses, 0..3
 
   // The slot's settings as they stand (for a caller that set them itself).
   static SlotOptions of(const DisplaySlot &slot);
@@ -129,6 +131,7 @@ struct graphs_t {
   DisplaySlot slots[kDisplays] = {};
   TransformState live{};
   bool line_open = false;  // the console's last text (the tuning message) has no line end yet
+  bool measuring = false;  // the view's framing draws the displays unseen: nothing is logged
   std::atomic<int> gui_running{0};  // the GUI thread's loop is live
   std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
@@ -163,6 +166,11 @@ struct graphs_t {
   void prepare_slot(int slot);
   // Frees the slot's work state through the type that made it.
   void release_work(int slot);
+  // The ring slot i analyses (its source).
+  int ring_of(int slot) const {
+    const int r = slots[slot].source;
+    return r >= 0 && r < kRings ? r : slot;
+  }
   // Frequency in Hz of the slot's picked bin; -1 when there is none.
   double slice_frequency(int slot);
   void print_displays();
@@ -207,6 +215,7 @@ class GuiLock {
 // Program-wide GUI-side state.
 struct AppState {
   int gui_window = 0;
+  int window_width = 400, window_height = 400;  // the "window" option, read at start-up
   int idle_frames = 0, idle_clock = 0;
   int display_frames = 0, display_clock = 0;
 };
@@ -221,14 +230,18 @@ void idle_step();
 void quiet_gui();
 // GLUT display callback: draw_slots, a picture if one was asked for, swap.
 void display_frame();
-// Clears the frame and draws every visible slot through its renderer, or
-// the idle screen (GuiMutex held by the caller).
-void draw_slots(graphs_t &manager);
+// Every visible slot through its renderer (GuiMutex held); false when none
+// is visible.
+bool draw_slots(graphs_t &manager);
+// A whole picture (GuiMutex held): cleared, then draw_slots, or the idle
+// screen when no slot is visible. The display callback's drawing.
+void draw_picture(graphs_t &manager);
+// GLUT keyboard callback of the window: p a picture of the next frame, r the
+// start view, f the visible displays framed.
+void window_key(unsigned char key, int x, int y);
 // glutInit on the calling thread, tried again while the X server refuses
 // the connection; false (why: the toolkit's words) after ten refusals.
 bool init_glut(const char **why);
-// The window's first view: the modelview matrix made the start view.
-void start_view();
 // The per-kind analysis of every slot (GuiMutex held by the caller).
 void analyse_slots(graphs_t &manager);
 // True when an X display with GLX and a double-buffered RGBA visual with

@@ -46,27 +46,30 @@ void analyse_slots(graphs_t &m) {
     Analyser *a = m.analysers[i];
     if (!a) continue;
     const DisplaySlot &s = m.slots[i];
+    // The ring (and its wavelet levels) come from the display's source; the
+    // fb band is the display's own, cut at its own tuning.
+    const int ring = m.ring_of(i);
     switch (g_graph_types[s.type].feed_kind) {
       case kFeedSpectrum: {
         const BandFilter *band = feed->feedback[i];
-        a->spectrum_step(feed->window[i], start, kRingLength, i % 2, band && band->kind ? band : nullptr);
+        a->spectrum_step(feed->window[ring], start, kRingLength, i % 2, band && band->kind ? band : nullptr);
         break;
       }
       case kFeedWavelet: {
-        const std::atomic<double> *levels = feed->wavelet[i];
+        const std::atomic<double> *levels = feed->wavelet[ring];
         if (!levels) break;
-        const int wstart = feed->wavelet_index[i].load(std::memory_order_acquire);
+        const int wstart = feed->wavelet_index[ring].load(std::memory_order_acquire);
         for (int j = 0; j < kWaveletLevels; ++j) {
-          const std::atomic<double> *ring = levels + kWaveletLength * j;
+          const std::atomic<double> *level = levels + kWaveletLength * j;
           if (s.wlet_detail)
-            a->detail_step(j, ring, j > 0 ? ring - kWaveletLength : nullptr, wstart, kWaveletLength);
+            a->detail_step(j, level, j > 0 ? level - kWaveletLength : nullptr, wstart, kWaveletLength);
           else
-            a->level_step(j, ring, wstart, kWaveletLength);
+            a->level_step(j, level, wstart, kWaveletLength);
         }
         break;
       }
       case kFeedW2d:
-        a->w2d_step(feed->window[i], start, kRingLength);
+        a->w2d_step(feed->window[ring], start, kRingLength);
         break;
       default:
         break;
@@ -116,8 +119,7 @@ void idle_step() {
   if (m.has_window.load(std::memory_order_relaxed)) glutPostRedisplay();
 }
 
-void draw_slots(graphs_t &m) {
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+bool draw_slots(graphs_t &m) {
   bool drawn = false;
   for (int i = 0; i < kDisplays; ++i) {
     DisplaySlot &s = m.slots[i];
@@ -129,7 +131,31 @@ void draw_slots(graphs_t &m) {
     // A type with nothing to draw yet counts as drawn: its slot is set.
     drawn = true;
   }
-  if (!drawn) draw_idle_screen(m);
+  return drawn;
+}
+
+void draw_picture(graphs_t &m) {
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (!draw_slots(m)) draw_idle_screen(m);
+}
+
+void window_key(unsigned char key, int, int) {
+  switch (key) {
+    case 'p':
+      ask_picture();
+      break;
+    case 'r':
+      view_reset();
+      break;
+    case 'f': {
+      GuiLock lock;
+      frame_displays(g_graphs, glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT));
+      break;
+    }
+    default:
+      return;
+  }
+  glutPostRedisplay();
 }
 
 void display_frame() {
@@ -144,7 +170,7 @@ void display_frame() {
   bool broken = false;
   {
     GuiLock lock(m);
-    draw_slots(m);
+    draw_picture(m);
     snapshot_if_asked();
     glutSwapBuffers();
     static bool exit_guard = false;
@@ -210,12 +236,6 @@ bool init_glut(const char **why) {
   glutInit(&argc, argv);
   glutInitErrorFunc(nullptr);
   return true;
-}
-
-void start_view() {
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glScalef(0.9f, 0.9f, 0.9f);
 }
 
 bool window_possible(const char **why) {
@@ -319,7 +339,7 @@ void *gui_thread_main(void *window_id) {
     return nullptr;
   }
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowSize(400, 400);
+  glutInitWindowSize(g_app.window_width, g_app.window_height);
   // Without a window manager the window would land off-screen.
   glutInitWindowPosition(0, 0);
   int id = glutCreateWindow("yelm >- DOV Audio Viewer");
@@ -329,7 +349,7 @@ void *gui_thread_main(void *window_id) {
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glutKeyboardFunc(window_key);
-  start_view();
+  glScalef(0.9f, 0.9f, 0.9f);
   viewport_init();
   report_gl_error();
   glEnable(GL_DEPTH_TEST);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "display/graphs.h"
 
@@ -26,4 +27,28 @@ double tuning_bin_of(const char *tuna_text, double sample_rate, bool *line_open)
     return top;
   }
   return bin >= 0 ? bin : 0;
+}
+
+bool window_size_of(const char *text, int &width, int &height) {
+  width = height = kDefaultWindowSide;
+  if (!text) return true;
+  constexpr long kSmallest = 100, kLargest = 8192;
+  const char *p = text + strspn(text, " \t");
+  char *end = nullptr;
+  const long w = strtol(p, &end, 10);
+  bool ok = end != p && (*end == 'x' || *end == 'X') && w >= kSmallest && w <= kLargest;
+  long h = 0;
+  if (ok) {
+    p = end + 1;
+    h = strtol(p, &end, 10);
+    ok = end != p && *p >= '0' && *p <= '9' && h >= kSmallest && h <= kLargest && end[strspn(end, " \t\r")] == 0;
+  }
+  if (!ok) {
+    printf("*** warning: window '%s' is not WIDTHxHEIGHT of %ld to %ld pixels (using %dx%d)\n", text, kSmallest,
+           kLargest, kDefaultWindowSide, kDefaultWindowSide);
+    return false;
+  }
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
 }

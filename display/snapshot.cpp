@@ -32,10 +32,8 @@ void png_warned(png_structp, png_const_charp) {}
 
 }  // namespace
 
-void window_key(unsigned char key, int, int) {
-  if (key != 'p') return;
+void ask_picture() {
   if (g_pictures_asked < kMaxAsked) ++g_pictures_asked;
-  glutPostRedisplay();
 }
 
 int create_picture_file(time_t t, char *name, size_t capacity) {

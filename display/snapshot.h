@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <ctime>
 
-// GLUT keyboard callback of the window: `p` asks for a picture of the next
-// frames drawn, one for each press.
-void window_key(unsigned char key, int x, int y);
+// Asks for a picture of the next frame drawn, one for each call (the key p).
+// GUI thread only.
+void ask_picture();
 
 // Called by the display callback after drawing and before the buffers swap:
 // saves the frame if a picture was asked for. GUI thread only.

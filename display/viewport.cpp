@@ -8,7 +8,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+
+#include "display/graphs.h"
 
 Viewport g_viewport;
 
@@ -25,11 +28,126 @@ void store_matrix() {
   pthread_mutex_unlock(&v.copy_lock);
 }
 
+// A new size shows the same scene anew.
+void window_reshape(int w, int h) {
+  reshape(w, h);
+  glutPostRedisplay();
+}
+
+// Share of the picture that a framed scene fills; the rest is margin.
+constexpr double kFill = 0.92;
+// The measuring pass looks at a square of this half-size first, and at one
+// four times larger while what it sees reaches the border.
+constexpr double kFirstReach = 4, kLastReach = 1024;
+
+// Draws the visible displays with the scene turned by `turn` degrees about
+// x (0: from above; -90: from the front, depth upwards) into a region of
+// half-height `reach`, and gives the region their lit pixels cover as
+// box[0..1] (x) and box[2..3] (y). False when nothing is lit; `edge` says
+// the lit region touches the border (it may go on beyond).
+bool lit_region(graphs_t &m, float turn, double reach, unsigned char *pixels, int vw, int vh, double box[4],
+                bool &edge) {
+  const double aspect = static_cast<double>(vw) / vh;
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(-reach * aspect, reach * aspect, -reach, reach, -100 * reach, 100 * reach);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glRotatef(turn, 1, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  m.measuring = true;
+  const bool drawn = draw_slots(m);
+  m.measuring = false;
+  glPopMatrix();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  if (!drawn) return false;
+
+  glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, 0, vw, vh, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+  glPopClientAttrib();
+  int x0 = vw, x1 = -1, y0 = vh, y1 = -1;
+  for (int y = 0; y < vh; ++y) {
+    const unsigned char *row = pixels + static_cast<size_t>(y) * vw * 3;
+    for (int x = 0; x < vw; ++x) {
+      if (!(row[3 * x] | row[3 * x + 1] | row[3 * x + 2])) continue;
+      if (x < x0) x0 = x;
+      if (x > x1) x1 = x;
+      if (y < y0) y0 = y;
+      if (y > y1) y1 = y;
+    }
+  }
+  if (x1 < 0) return false;
+  edge = x0 == 0 || y0 == 0 || x1 == vw - 1 || y1 == vh - 1;
+  const double unit = 2 * reach / vh;  // scene units a pixel
+  box[0] = -reach * aspect + x0 * unit;
+  box[1] = -reach * aspect + (x1 + 1) * unit;
+  box[2] = -reach + y0 * unit;
+  box[3] = -reach + (y1 + 1) * unit;
+  return true;
+}
+
 }  // namespace
+
+void view_reset() {
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glScalef(0.9f, 0.9f, 0.9f);
+  store_matrix();
+}
+
+void framing_matrix(const double box[6], int width, int height, double out[16]) {
+  const double aspect = height > 0 ? static_cast<double>(width) / height : 1;
+  const double w = fmax(box[1] - box[0], 1e-3), h = fmax(box[3] - box[2], 1e-3);
+  const double depth = fmax(box[5] - box[4], 1e-3);
+  // Wide enough and high enough, and every depth inside the projection's
+  // -10..10 once the depths are centred.
+  double s = kFill * fmin(2 * aspect / w, 2 / h);
+  s = fmin(s, kFill * 20 / depth);
+  memset(out, 0, 16 * sizeof(double));
+  out[0] = out[5] = out[10] = s;
+  out[12] = -s * (box[0] + box[1]) / 2;
+  out[13] = -s * (box[2] + box[3]) / 2;
+  out[14] = -s * (box[4] + box[5]) / 2;
+  out[15] = 1;
+}
+
+void frame_displays(graphs_t &m, int width, int height) {
+  GLint vp[4];
+  glGetIntegerv(GL_VIEWPORT, vp);
+  const int vw = vp[2], vh = vp[3];
+  if (vw <= 0 || vh <= 0 || width <= 0 || height <= 0) return;
+  unsigned char *pixels = static_cast<unsigned char *>(malloc(static_cast<size_t>(vw) * vh * 3));
+  if (!pixels) return;
+  double top[4], front[4];
+  bool seen = false, edge = true;
+  for (double reach = kFirstReach; edge && reach <= kLastReach; reach *= 4)
+    seen = lit_region(m, 0, reach, pixels, vw, vh, top, edge);
+  edge = true;
+  for (double reach = kFirstReach; seen && edge && reach <= kLastReach; reach *= 4)
+    seen = lit_region(m, -90, reach, pixels, vw, vh, front, edge);
+  free(pixels);
+  if (!seen) {
+    view_reset();
+    return;
+  }
+  // From the front, the picture's height is the scene's depth.
+  const double box[6] = {top[0], top[1], top[2], top[3], front[2], front[3]};
+  double matrix[16];
+  framing_matrix(box, width, height, matrix);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadMatrixd(matrix);
+  store_matrix();
+}
 
 void viewport_init() {
   store_matrix();
-  glutReshapeFunc(reshape);
+  glutReshapeFunc(window_reshape);
   glutMouseFunc(mouse);
   glutMotionFunc(motion);
 }

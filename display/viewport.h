@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+struct graphs_t;
+
 struct Viewport {
   double left, right, bottom, top;
   double near = -10, far = 10;
@@ -30,6 +32,18 @@ void reshape(int w, int h);
 void mouse(int button, int state, int x, int y);
 void motion(int x, int y);
 void pick(double x, double y, double width, double height);
+
+// The start view: from above, scale 0.9 (altitude 90, azimuth 270). GUI thread.
+void view_reset();
+// Frames the visible displays for a picture of width x height pixels: a view
+// from above, zoomed and centred so that everything they draw lies inside it
+// (nothing visible: the start view). Measures by drawing them into the
+// current GL buffer, which the caller then draws anew. GUI thread, GL context
+// current, GuiMutex held; callable without a key press.
+void frame_displays(graphs_t &manager, int width, int height);
+// The view from above that shows the scene box x0..x1, y0..y1 (with depths
+// z0..z1) centred in a width x height picture, with a margin.
+void framing_matrix(const double box[6], int width, int height, double out[16]);
 
 // Scene position of a window point under the current GL viewport.
 void viewport_scene_position(int x, int y, double out[3]);

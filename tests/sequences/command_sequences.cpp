@@ -53,7 +53,7 @@ std::string set_line(std::mt19937 &g) {
   static const std::vector<std::string> styles = {"hide", "fft",  "c5",     "c5c",     "wlet",   "w2d",
                                                   "ifs",  "iviv", "spiral", "transform", "origami", "mirror",
                                                   "FFT",  "nope", ""};
-  const int what = between(g, 0, 19);
+  const int what = between(g, 0, 20);
   const std::string d = display(g);
   switch (what) {
     case 0: case 1: case 2: case 3: case 4:
@@ -74,6 +74,8 @@ std::string set_line(std::mt19937 &g) {
     case 17: return "set transformdelay " + pick(g, {"0", "1", "2", "300", "-2", "2147483647"});
     case 18:
       return "set " + pick(g, {"relh", "hshrink"}) + " " + pick(g, {"0.66", "1", "0", "-2", "3", "nan", "1e300"});
+    case 19:
+      return "set " + d + " source " + pick(g, {"card.left", "card.right", "file.left", "file.right", "file", "3"});
     default: {
       const std::string key = pick(g, {"e.maxoct", "e.fpermu", "e.damp", "e.alpha", "e.scale", "s.passes", "s.gain",
                                        "s.file", "r.lo", "r.hi", "r.mode", "r.iter", "u.depth", "u.maxoct"});
@@ -117,7 +119,7 @@ std::string any_line(std::mt19937 &g) {
     return "~drag " + std::to_string(between(g, 0, 399)) + " " + std::to_string(between(g, 0, 399)) + " " +
            std::to_string(between(g, 0, 399)) + " " + std::to_string(between(g, 0, 399)) + " " +
            std::to_string(between(g, 1, 3));
-  if (what < 89) return "~key p";
+  if (what < 89) return pick(g, {"~key p", "~key p", "~key r", "~key f"});
   return "~pause " + std::to_string(between(g, 50, 1500));
 }
 

@@ -1,8 +1,10 @@
 // The display manager's slot settings that the live input needs.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
+#include "display/analyser.h"
 #include "display/graphs.h"
 #include "display/slot_readers.h"
 #include "harmonic/harmonic.h"
@@ -118,4 +120,79 @@ TEST(FeedGraphs, BeatAndQuadrantWarningsPrecedeEachDisplaysAnalyserOnLinesOfThei
   EXPECT_EQ(g_graphs.slots[2].quadrant, 2);
   for (int i = 0; i < kDisplays; ++i) g_graphs.slots[i] = DisplaySlot{};
   g_options.release();
+}
+
+// A tone only in the file's right channel (ring 3): the display whose source
+// is file.right sees it, the one on card.left does not; a wlet display's
+// level rings are made for its source's ring.
+TEST(FeedGraphs, SourceChoosesTheRingADisplayAnalyses) {
+  install_display_graphs();
+  g_options.release();
+  g_options.set(-1, "tuna", "440");
+  g_options.set(0, "style", "fft");
+  g_options.set(0, "source", "file.right");
+  g_options.set(1, "style", "fft");
+  g_options.set(1, "source", "card.left");
+  g_options.set(2, "source", "file.middle");
+  g_options.set(3, "style", "wlet");
+  g_options.set(3, "source", "file.left");
+  testing::internal::CaptureStdout();
+  g_graphs.read_display_options();
+  g_graphs.feed->prepare();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("*** warning: source 'file.middle' of display 2 is not card.left, card.right, file.left or "
+                     "file.right (using file.left)\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(g_graphs.ring_of(0), 3);
+  EXPECT_EQ(g_graphs.ring_of(1), 0);
+  EXPECT_EQ(g_graphs.ring_of(2), 2);
+  EXPECT_NE(g_graphs.feed->wavelet[2], nullptr);
+  EXPECT_EQ(g_graphs.feed->wavelet[3], nullptr);
+
+  DataFeed &f = *g_graphs.feed;
+  for (int k = 0; k < kRingLength; ++k) f.window[3][k].store(0.5 * sin(2 * M_PI * 1000.0 * k / 44100));
+  f.write_index.store(0);
+  analyse_slots(g_graphs);
+  const int half = kAnalyserLength / 2;
+  double lit = 0, dark = 0;
+  for (int k = 0; k < half; ++k) {
+    lit += g_graphs.analysers[0]->history[k];          // slot 0: lower half of row 0
+    dark += g_graphs.analysers[1]->history[half + k];  // slot 1: upper half
+  }
+  EXPECT_GT(lit, 100.0);
+  EXPECT_EQ(dark, 0.0);
+
+  f.reset();
+  for (int i = 0; i < kDisplays; ++i) {
+    g_graphs.release_work(i);
+    g_graphs.slots[i] = DisplaySlot{};
+  }
+  g_options.release();
+}
+
+TEST(FeedGraphs, WindowSizeIsWidthByHeightElseTheDefaultWithAWarning) {
+  const struct {
+    const char *text;
+    int width, height;
+    bool warned;
+  } cases[] = {
+      {nullptr, 400, 400, false}, {"800x600", 800, 600, false}, {" 1280X720 ", 1280, 720, false},
+      {"800", 400, 400, true},    {"800x", 400, 400, true},      {"x600", 400, 400, true},
+      {"99x600", 400, 400, true}, {"800x9000", 400, 400, true},  {"800x600x2", 400, 400, true},
+  };
+  for (const auto &c : cases) {
+    int w = 0, h = 0;
+    testing::internal::CaptureStdout();
+    const bool ok = window_size_of(c.text, w, h);
+    const std::string said = testing::internal::GetCapturedStdout();
+    const std::string name = c.text ? c.text : "(not set)";
+    EXPECT_EQ(w, c.width) << name;
+    EXPECT_EQ(h, c.height) << name;
+    EXPECT_EQ(ok, !c.warned) << name;
+    if (c.warned)
+      EXPECT_EQ(said, "*** warning: window '" + name + "' is not WIDTHxHEIGHT of 100 to 8192 pixels (using 400x400)\n");
+    else
+      EXPECT_EQ(said, "") << name;
+  }
 }
