@@ -387,6 +387,10 @@ int run_render(const RenderRequest &r, const char *version) {
     return 1;
   }
   if (!load_settings(r.settings, version)) return 1;
+  const char *view = g_options.get_text(-1, "render.view", false, "start");
+  const bool framed = strcmp(view, "framed") == 0;
+  if (!framed && strcmp(view, "start") != 0)
+    printf("*** warning: render.view '%s' is neither start nor framed (using start)\n", view);
 
   struct stat st;
   if (stat(r.in, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
@@ -473,6 +477,7 @@ int run_render(const RenderRequest &r, const char *version) {
     {
       GuiLock lock(m);
       analyse_slots(m);
+      if (g == 0 && framed) frame_displays(m, r.width, r.height);
       if (shown) draw_picture(m);
     }
     if (!shown) continue;
