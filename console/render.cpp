@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -253,10 +254,87 @@ struct SoundTrack {
   ~SoundTrack() { free(samples); }
 };
 
+// PNG frames are compressed and written on a thread of their own while the
+// next frame is drawn: the two take about as long for a busy picture.
+struct PngWriter {
+  pthread_t thread{};
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t changed = PTHREAD_COND_INITIALIZER;
+  unsigned char *rgb = nullptr;  // the frame being written
+  int width = 0, height = 0;
+  char name[RenderRequest::kNameChars + 1] = {};
+  bool full = false;     // rgb holds a frame not yet written
+  bool quit = false;
+  bool running = false;
+  int error = 0;  // of the first write that failed (name then names it)
+
+  bool start(int w, int h) {
+    width = w;
+    height = h;
+    rgb = static_cast<unsigned char *>(malloc(static_cast<size_t>(w) * h * 3));
+    running = rgb && pthread_create(&thread, nullptr, main, this) == 0;
+    return running;
+  }
+  static void *main(void *self) {
+    PngWriter &w = *static_cast<PngWriter *>(self);
+    pthread_mutex_lock(&w.lock);
+    for (;;) {
+      while (!w.full && !w.quit) pthread_cond_wait(&w.changed, &w.lock);
+      if (!w.full) break;
+      pthread_mutex_unlock(&w.lock);
+      errno = 0;
+      const int fd = open(w.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      int failed = fd < 0 ? errno : 0;
+      if (fd >= 0 && !write_png(fd, w.rgb, w.width, w.height, true)) {
+        failed = errno ? errno : EIO;
+        unlink(w.name);
+      }
+      pthread_mutex_lock(&w.lock);
+      w.error = failed;
+      w.full = false;
+      pthread_cond_broadcast(&w.changed);
+      if (failed) break;
+    }
+    pthread_mutex_unlock(&w.lock);
+    return nullptr;
+  }
+  // Waits for the frame before; false, leaving this one, when that failed.
+  bool put(const unsigned char *frame, const char *frame_name) {
+    pthread_mutex_lock(&lock);
+    while (full) pthread_cond_wait(&changed, &lock);
+    const bool ok = error == 0;
+    if (ok) {
+      memcpy(rgb, frame, static_cast<size_t>(width) * height * 3);
+      snprintf(name, sizeof name, "%s", frame_name);
+      full = true;
+      pthread_cond_broadcast(&changed);
+    }
+    pthread_mutex_unlock(&lock);
+    return ok;
+  }
+  // Waits for the last frame; false when a write failed.
+  bool finish() {
+    if (!running) return error == 0;
+    pthread_mutex_lock(&lock);
+    while (full) pthread_cond_wait(&changed, &lock);
+    quit = true;
+    pthread_cond_broadcast(&changed);
+    pthread_mutex_unlock(&lock);
+    pthread_join(thread, nullptr);
+    running = false;
+    return error == 0;
+  }
+  ~PngWriter() {
+    finish();
+    free(rgb);
+  }
+};
+
 // Where the frames go.
 struct RenderSink {
   const RenderRequest &request;
   VideoOut video;
+  PngWriter pictures;
   char temporary[RenderRequest::kNameChars + 1] = {};  // the video until it is whole
   char name[RenderRequest::kNameChars + 1] = {};
 
@@ -312,15 +390,18 @@ struct RenderSink {
       snprintf(name, sizeof name, "%s", request.out);
     else if (!request.frame_name(number, name, sizeof name))
       return fail_output(request.out);
-    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail_output(name);
-    if (!write_png(fd, frame.rgb, frame.width, frame.height, true)) {
-      const int saved = errno;
-      unlink(name);
-      errno = saved ? saved : EIO;
+    if (!pictures.running && !pictures.start(frame.width, frame.height)) {
+      errno = ENOMEM;
       return fail_output(name);
     }
-    return true;
+    return pictures.put(frame.rgb, name) || finish_frames();
+  }
+
+  // The last frame written; false, after the message, when a write failed.
+  bool finish_frames() {
+    if (pictures.finish()) return true;
+    errno = pictures.error;
+    return fail_output(pictures.name);
   }
 
   // The video made whole under OUT's name; false (and nothing under it) when
@@ -494,6 +575,7 @@ int run_render(const RenderRequest &r, const char *version) {
     ++done;
     progress.update(done, clock.count(), r.fps);
   }
+  if (!failed && r.output != kRenderVideo) failed = !sink.finish_frames();
   progress.end_line();
   feed.stop();
   const double seconds = done / static_cast<double>(r.fps);
