@@ -456,6 +456,14 @@ struct Progress {
 }  // namespace
 
 int run_render(const RenderRequest &r, const char *version) {
+  // From here a ctrl-c ends at the next frame, never halfway through a file.
+  struct sigaction on_stop = {};
+  on_stop.sa_handler = stop_at_next_frame;
+  on_stop.sa_flags = SA_RESTART | SA_RESETHAND;  // a second ctrl-c ends at once
+  sigaction(SIGINT, &on_stop, nullptr);
+  sigaction(SIGTERM, &on_stop, nullptr);
+  sigaction(SIGHUP, &on_stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
   if (r.output == kRenderVideo && !VideoOut::ffmpeg_found()) {
     fprintf(stderr, "yelm: a video needs ffmpeg, which is not installed (apt install ffmpeg); or render PNG frames: "
                     "yelm --render frames/ %s\n", r.in);
@@ -537,14 +545,6 @@ int run_render(const RenderRequest &r, const char *version) {
            sound.read_to(clock.sample_of(clock.first)) > 0) {
     }
   }
-
-  struct sigaction on_stop = {};
-  on_stop.sa_handler = stop_at_next_frame;
-  on_stop.sa_flags = SA_RESTART | SA_RESETHAND;  // a second ctrl-c ends at once
-  sigaction(SIGINT, &on_stop, nullptr);
-  sigaction(SIGTERM, &on_stop, nullptr);
-  sigaction(SIGHUP, &on_stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
 
   feed.start_simulated();
   Progress progress;
