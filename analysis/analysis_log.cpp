@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "options/notice.h"
+
 AnalysisLog g_analysis_logs[kAnalysisLogs];
 
 namespace {
@@ -35,9 +37,9 @@ double comb(double x) {
 void close_locked(AnalysisLog &log) {
   FILE *f = log.file.load(std::memory_order_relaxed);
   if (!f) return;
-  printf(" +analysis done.\n");
+  print_notice(" +analysis done.");
   log.file.store(nullptr, std::memory_order_release);
-  if (fclose(f) != 0) printf("*** warning: analysis log was not written whole (%s)\n", strerror(errno));
+  if (fclose(f) != 0) print_notice("*** warning: analysis log was not written whole (%s)", strerror(errno));
 }
 
 double seconds_since_start(const AnalysisLog &log) {
@@ -70,16 +72,15 @@ void write_line_locked(AnalysisLog &log, FILE *f, const char *line, int length) 
       const off_t end = lseek(fd, 0, SEEK_CUR);
       if (end >= put && ftruncate(fd, end - put) == 0) lseek(fd, end - put, SEEK_SET);
     }
-    printf("*** warning: analysis log cannot be written (%s). stopping.\n", strerror(err));
+    print_notice("*** warning: analysis log cannot be written (%s). stopping.", strerror(err));
     close_locked(log);
     return;
   }
   // Counted under the mutex, so a start on the console never sees a count
   // that belongs to the file before.
   if (log.lines.fetch_add(1, std::memory_order_relaxed) + 1 >= kMaxLogLines) {
-    printf("max. analysis filesize reached. stopping.\n");
+    print_notice("max. analysis filesize reached. stopping.");
     close_locked(log);
-    fflush(stdout);
   }
 }
 

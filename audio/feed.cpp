@@ -13,6 +13,7 @@
 
 #include "audio/devices.h"
 #include "audio/quiet.h"
+#include "options/notice.h"
 #include "options/options.h"
 
 namespace {
@@ -146,6 +147,10 @@ void DataFeed::reset() {
   stop();
   close_converters();
   file_rate = 0;
+  pthread_mutex_lock(&control);
+  input_name[0] = 0;
+  pthread_mutex_unlock(&control);
+  frames_played.store(0, std::memory_order_relaxed);
   reader.close();
   reader.block_pos = 0;
   memset(reader.block, 0, sizeof reader.block);
@@ -254,6 +259,9 @@ int DataFeed::open_input(const char *path) {
   }
   const int result = reader.open_input(path);
   if (result != 0) return result;
+  pthread_mutex_lock(&control);
+  snprintf(input_name, sizeof input_name, "%s", path);
+  pthread_mutex_unlock(&control);
   sample_rate = checked_sample_rate(reader.sample_rate, "the file's samplerate");
   file_rate = sample_rate;
   channels = reader.channels;
@@ -455,9 +463,16 @@ void DataFeed::stop() {
 }
 
 void DataFeed::stop_if_ended() {
+  char name[kNameChars + 1] = {};
+  double seconds = -1;
   pthread_mutex_lock(&control);
-  if (state.load() == kFeedEnded) stop_locked();
+  if (state.load() == kFeedEnded) {
+    stop_locked();
+    memcpy(name, input_name, sizeof name);
+    seconds = static_cast<double>(frames_played.load(std::memory_order_relaxed)) / sample_rate;
+  }
   pthread_mutex_unlock(&control);
+  if (seconds >= 0 && name[0]) print_notice("end of file %s: %.1f s played", name, seconds);
 }
 
 int DataFeed::copy_oldest(double *out, int count, int ring) const {
@@ -564,6 +579,7 @@ int audio_callback(const float *input, float *output, unsigned long frames, doub
         int running = kFeedRunning;
         f.state.compare_exchange_strong(running, kFeedEnded);
         memset(output + 2 * i, 0, 2 * (frames - i) * sizeof(float));
+        f.frames_played.fetch_add(static_cast<long>(i), std::memory_order_relaxed);
         return 1;
       }
     }
@@ -580,6 +596,7 @@ int audio_callback(const float *input, float *output, unsigned long frames, doub
     if (++w == kRingLength) w = 0;
     f.write_index.store(w, std::memory_order_release);
   }
+  f.frames_played.fetch_add(static_cast<long>(i), std::memory_order_relaxed);
   // Frames not produced play as silence.
   if (i < frames) memset(output + 2 * i, 0, 2 * (frames - i) * sizeof(float));
   return f.state.load(std::memory_order_relaxed) != kFeedRunning ? 1 : 0;

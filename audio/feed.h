@@ -53,6 +53,9 @@ struct DataFeed {
   std::atomic<void *> stream{nullptr};  // the PortAudio stream; null when none is open
   std::atomic<int> state{kFeedStopped};
   AcqReader reader;  // the played file (reader.file null: sound card only)
+  static constexpr int kNameChars = 255;
+  char input_name[kNameChars + 1] = {};  // its path as given (under `control`)
+  std::atomic<long> frames_played{0};     // frames the stream has made since it started
   int sample_rate = 44100;
   int bits_per_sample = 0;
   int channels = 2;
@@ -123,7 +126,8 @@ struct DataFeed {
   // start_simulated or the input has ended; returns the frames passed.
   long long feed_to(long long frame);
   // stop() only if the input is still marked ended: the idle step's rule,
-  // safe against a plot that has meanwhile started a new stream.
+  // safe against a plot that has meanwhile started a new stream. Then says
+  // that the file has ended and how long it played.
   void stop_if_ended();
   // Copies count values of a ring, oldest first; returns the number copied.
   int copy_oldest(double *out, int count, int ring) const;

@@ -1,5 +1,4 @@
 // Program entry: banner, settings, optional demonstration, GUI thread, console.
-#include <readline/history.h>
 #include <readline/readline.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -17,6 +16,7 @@
 #include "display/slot_readers.h"
 #include "harmonic/harmonic.h"
 #include "media/transform_view.h"
+#include "options/notice.h"
 #include "options/options.h"
 
 pthread_t gui_thread;
@@ -26,8 +26,7 @@ static const char kVersion[] = "v1.9-jan-2010";
 
 void exit_notice() {
   if (pthread_equal(gui_thread, pthread_self())) {
-    printf("\n\nExit via close button... ");
-    fflush(stdout);
+    print_notice("\n\nExit via close button... ");
     // readline still owns the terminal on the main thread: give echo and
     // line editing back before the process goes.
     rl_deprep_terminal();
@@ -46,26 +45,6 @@ void detach_console() {
     if (null_fd > STDERR_FILENO) close(null_fd);
   }
   g_console_detached = true;
-}
-
-void run_console() {
-  for (;;) {
-    char *line = readline("yelm--scope$ ");
-    if (!line) leave_program(1, nullptr);
-    if (line[0] == 0) {
-      free(line);
-      continue;
-    }
-    add_history(line);
-    // The way out lets a running command finish its file (leave_program).
-    g_graphs.command_thread = pthread_self();
-    g_graphs.command_running.store(1, std::memory_order_release);
-    int result = dispatch_command(line, nullptr);
-    g_graphs.command_running.store(0, std::memory_order_release);
-    free(line);
-    fflush(stdout);
-    if (result < 0) return;
-  }
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include "display/analyser.h"
 #include "display/slot_readers.h"
 #include "display/viewport.h"
+#include "options/notice.h"
 #include "options/options.h"
 
 graphs_t g_graphs;
@@ -309,6 +310,8 @@ void leave_program(int status, const char *farewell) {
       m.gui_running.store(0, std::memory_order_release);
     for (;;) pause();
   }
+  // Lines from here on are printed as they come, below the prompt.
+  release_notices();
   bool stuck = false;
   if (m.command_running.load(std::memory_order_acquire) && !pthread_equal(pthread_self(), m.command_thread)) {
     g_stop_transforms.store(1, std::memory_order_release);

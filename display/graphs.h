@@ -132,6 +132,11 @@ struct graphs_t {
   TransformState live{};
   bool line_open = false;  // the console's last text (the tuning message) has no line end yet
   bool measuring = false;  // the view's framing draws the displays unseen: nothing is logged
+  // Set when another thread has changed what the window shows (a new
+  // configuration, a medium stepped by a whole-file command): while nothing
+  // runs, the window is drawn again only then, or for the mouse, a key or
+  // a new size.
+  std::atomic<int> redraw{1};
   std::atomic<int> gui_running{0};  // the GUI thread's loop is live
   std::atomic<int> gui_probed{0};   // the display was probed (and any warning printed)
   std::atomic<int> has_window{0};   // the GUI thread runs a GLUT window
@@ -181,6 +186,10 @@ struct graphs_t {
   // The input stream is open and running: the renderers' condition for
   // writing to a log.
   bool acquiring() const;
+  // The caller is the running GUI thread.
+  bool on_gui_thread() const {
+    return gui_running.load(std::memory_order_acquire) && pthread_equal(pthread_self(), gui_thread_id);
+  }
   // Tears a live transform down (through live.stop_hook) under GuiMutex.
   void stop_live();
 };
@@ -188,11 +197,15 @@ struct graphs_t {
 extern graphs_t g_graphs;
 
 // The one way GuiMutex is taken, by every thread and folder: held for the
-// scope. Whatever the GUI thread reads is written under it.
+// scope. Whatever the GUI thread reads is written under it, so a lock held
+// by another thread may have changed the picture: the window is drawn anew.
 class GuiLock {
  public:
   explicit GuiLock(graphs_t &manager = g_graphs) : manager_(manager) { pthread_mutex_lock(&manager_.mutex); }
-  ~GuiLock() { pthread_mutex_unlock(&manager_.mutex); }
+  ~GuiLock() {
+    if (!manager_.on_gui_thread()) manager_.redraw.store(1, std::memory_order_relaxed);
+    pthread_mutex_unlock(&manager_.mutex);
+  }
   GuiLock(const GuiLock &) = delete;
   GuiLock &operator=(const GuiLock &) = delete;
 

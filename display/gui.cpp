@@ -19,6 +19,7 @@
 #include "display/snapshot.h"
 #include "display/text.h"
 #include "display/viewport.h"
+#include "options/notice.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ bool input_running(const DataFeed *feed) {
 
 void report_gl_error() {
   GLenum err = glGetError();
-  if (err != GL_NO_ERROR) printf("-%s\n", gluErrorString(err));
+  if (err != GL_NO_ERROR) print_notice("-%s", gluErrorString(err));
 }
 
 }  // namespace
@@ -96,8 +97,14 @@ void idle_step() {
   if (m.feed->state.load() == kFeedEnded) m.feed->stop_if_ended();
 
   // A live transform steps only while its capture runs; its fields are
-  // read under GuiMutex alone.
-  if (!input_running(m.feed)) usleep(kQuietPauseUs);
+  // read under GuiMutex alone. Without them the picture only changes when
+  // something else changes it: it is not drawn again for nothing.
+  if (!input_running(m.feed)) {
+    usleep(kQuietPauseUs);
+    if (m.redraw.exchange(0, std::memory_order_relaxed) && m.has_window.load(std::memory_order_relaxed))
+      glutPostRedisplay();
+    return;
+  }
 
   int now = static_cast<int>(clock());
   if (now == g_app.idle_clock) return;
@@ -162,7 +169,11 @@ void display_frame() {
   graphs_t &m = g_graphs;
   if (m.stopping) return;
   int now = static_cast<int>(clock());
-  if (now == g_app.display_clock) return;
+  if (now == g_app.display_clock) {
+    // A frozen frame gets no other call: keep this one for the next pass.
+    glutPostRedisplay();
+    return;
+  }
   g_app.display_clock = now;
   ++g_app.display_frames;
   if (input_running(m.feed) && g_app.display_frames % m.guidelay != 0) return;
@@ -183,7 +194,7 @@ void display_frame() {
     }
     GLenum err = glGetError();
     if (err != GL_NO_ERROR) {
-      printf("-%s\n", gluErrorString(err));
+      print_notice("-%s", gluErrorString(err));
       broken = glGetError() != GL_NO_ERROR;
     }
   }
@@ -307,6 +318,17 @@ void close_button() {
 
 }  // namespace
 
+namespace {
+
+// A frame drawn while the window was covered is lost, and the toolkit drops
+// the redraw that the uncovering asks for when something covers it again
+// before it runs: draw anew whenever the window comes into view.
+void window_status(int status) {
+  if (status == GLUT_FULLY_RETAINED || status == GLUT_PARTIALLY_RETAINED) glutPostRedisplay();
+}
+
+}  // namespace
+
 void *gui_thread_main(void *window_id) {
   // Nobody joins this thread: the process ends while it runs.
   pthread_detach(pthread_self());
@@ -349,6 +371,7 @@ void *gui_thread_main(void *window_id) {
   glutDisplayFunc(display_frame);
   glutIdleFunc(idle_step);
   glutKeyboardFunc(window_key);
+  glutWindowStatusFunc(window_status);
   glScalef(0.9f, 0.9f, 0.9f);
   viewport_init();
   report_gl_error();

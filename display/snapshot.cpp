@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "options/notice.h"
+
 namespace {
 
 // Pictures asked for and not yet saved, one for each press; the key and the
@@ -99,8 +101,7 @@ void snapshot_if_asked() {
   // One buffer for GL's rows (bottom first) and one for the file's (top first).
   unsigned char *pixels = static_cast<unsigned char *>(malloc(row * height * 2));
   if (!pixels) {
-    printf("*** warning: no memory for a picture of %dx%d\n", width, height);
-    fflush(stdout);
+    print_notice("*** warning: no memory for a picture of %dx%d", width, height);
     return;
   }
   unsigned char *flipped = pixels + row * height;
@@ -115,13 +116,12 @@ void snapshot_if_asked() {
   char name[64];
   const int fd = create_picture_file(time(nullptr), name, sizeof name);
   if (fd < 0) {
-    printf("*** warning: cannot create %s: %s\n", name, strerror(errno));
+    print_notice("*** warning: cannot create %s: %s", name, strerror(errno));
   } else if (!write_png(fd, flipped, width, height)) {
-    printf("*** warning: cannot write %s\n", name);
+    print_notice("*** warning: cannot write %s", name);
     unlink(name);
   } else {
-    printf("saved picture %s (%dx%d)\n", name, width, height);
+    print_notice("saved picture %s (%dx%d)", name, width, height);
   }
-  fflush(stdout);
   free(pixels);
 }

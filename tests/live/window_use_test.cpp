@@ -5,10 +5,15 @@
 // X11 after gtest: its macros (None, Bool) clash with gtest's names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/live_kit.h"
 #include "tests/support/testkit.h"
@@ -121,6 +126,113 @@ TEST_F(WindowUse, WindowOptionSetsTheWindowsSize) {
   EXPECT_EQ(a.height, 600);
   y.send("exit");
   EXPECT_TRUE(y.wait_exit(10000)) << y.text;
+}
+
+// Once the file has ended nothing changes: the busiest types cost nothing.
+TEST_F(WindowUse, AFrozenFrameIsNotDrawnAgain) {
+  Yelm y;
+  const Window w = start(y, ":0 style fft\n:0 source file.left\n:1 style mirror\n:1 source file.right\n");
+  ASSERT_NE(w, 0u) << y.text;
+  y.send("plot " + demo_wav());
+  ASSERT_TRUE(y.wait_for("end of file ", 10000)) << y.text;
+  y.pump(500);
+  const long before = y.cpu_ticks();
+  const auto t0 = std::chrono::steady_clock::now();
+  y.pump(3000);
+  const long after = y.cpu_ticks();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ASSERT_GE(before, 0);
+  const double share = (after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) / wall;
+  printf("frozen frame of fft and mirror: %.1f%% of a core\n", 100 * share);
+  // Redrawn on every tick these two take a third of a core or more here.
+  EXPECT_LT(share, 0.10);
+  y.send("exit");
+  EXPECT_TRUE(y.wait_exit(10000)) << y.text;
+}
+
+// What a command prints on standard output.
+std::string output_of(const std::string &command) {
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// The non-empty lines of a terminal screen.
+std::vector<std::string> screen_lines(const std::string &screen) {
+  std::vector<std::string> lines;
+  size_t p = 0;
+  while (p < screen.size()) {
+    size_t e = screen.find('\n', p);
+    if (e == std::string::npos) e = screen.size();
+    std::string line = screen.substr(p, e - p);
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+    p = e + 1;
+  }
+  return lines;
+}
+
+// yelm at a terminal (tmux): the end-of-file line and the picture notice
+// come from other threads while a half-typed command waits at the prompt.
+TEST_F(WindowUse, LinesOfOtherThreadsGoAboveThePromptAndTheTypedText) {
+  testkit::write_file(dir + "/.yelmrc", ":0 style fft\n:0 source file.left\n");
+  const std::string tmux = "tmux -S '" + dir + "/tmux' ";
+  const std::string env = std::string("env DISPLAY=") + getenv("DISPLAY") + " ALSA_CONFIG_PATH=" + YELM_SOURCE_DIR +
+                          "/tests/support/asound.conf VSND_IN=/dev/zero VSND_OUT=/dev/null ";
+  ASSERT_EQ(system((tmux + "new-session -d -x 150 -y 50 -c '" + dir + "' '" + env + YELM_BINARY_PATH + "'").c_str()), 0);
+  struct Server {
+    std::string kill;
+    ~Server() {
+      if (system(kill.c_str()) != 0) fprintf(stderr, "tmux was gone already\n");
+    }
+  } server{tmux + "kill-server"};
+  // The pane stays after the program, for its last words.
+  ASSERT_EQ(system((tmux + "set-option remain-on-exit on").c_str()), 0);
+  auto screen = [&] { return screen_lines(output_of(tmux + "capture-pane -p")); };
+  auto wait_screen = [&](const std::function<bool(const std::vector<std::string> &)> &done) {
+    for (int t = 0; t < 10000; t += 100) {
+      if (done(screen())) return true;
+      usleep(100 * 1000);
+    }
+    return false;
+  };
+  const std::string waiting = "yelm--scope$ set VIE";
+  auto last_is = [](const std::vector<std::string> &l, const std::string &what) {
+    return !l.empty() && l.back() == what;
+  };
+  ASSERT_TRUE(wait_screen([&](const std::vector<std::string> &l) { return last_is(l, "yelm--scope$"); }));
+  const pid_t pid = atoi(output_of(tmux + "display -p '#{pane_pid}'").c_str());
+  const Window w = wait_window(dpy, pid, 10000);
+  ASSERT_NE(w, 0u);
+
+  // Typed while plot runs: the file ends at once on this card.
+  ASSERT_EQ(system((tmux + "send-keys 'plot " + demo_wav() + "' Enter 'set VIE'").c_str()), 0);
+  auto whole_line_then_prompt = [&](const std::vector<std::string> &l, const std::string &start) {
+    for (size_t i = 0; i + 1 < l.size(); ++i)
+      if (l[i].compare(0, start.size(), start) == 0) return last_is(l, waiting);
+    return false;
+  };
+  EXPECT_TRUE(wait_screen([&](const std::vector<std::string> &l) {
+    return whole_line_then_prompt(l, "end of file " + demo_wav() + ": 20.0 s played");
+  })) << output_of(tmux + "capture-pane -p");
+
+  key(w, "p");
+  EXPECT_TRUE(wait_screen([&](const std::vector<std::string> &l) {
+    return whole_line_then_prompt(l, "saved picture yelm-");
+  })) << output_of(tmux + "capture-pane -p");
+  const std::vector<std::string> l = screen();
+  ASSERT_GE(l.size(), 2u);
+  EXPECT_EQ(l[l.size() - 2].compare(0, 19, "saved picture yelm-"), 0) << l[l.size() - 2];
+
+  EXPECT_EQ(system((tmux + "send-keys C-u exit Enter").c_str()), 0);
+  EXPECT_TRUE(wait_screen([&](const std::vector<std::string> &l) {
+    return std::find(l.begin(), l.end(), "exit.") != l.end();
+  })) << output_of(tmux + "capture-pane -p");
 }
 
 }  // namespace
