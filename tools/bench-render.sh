@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Render speed of each graph type alone, and of c5, iviv, wlet and fft
 # together: a timed `yelm --render` of the example music (20 s) to PNG
-# frames, at 1280x720 and 25 fps, framed as the f key frames. Speed is the
+# frames (or an mp4 video), at 1280x720 and 25 fps, framed as the f key
+# frames. Speed is the
 # music's length over the wall time (above 1: faster than real time); the
 # idle screen's render, measured in the same run, is the baseline of what
 # reading back and writing the frames alone costs.
-#   tools/bench-render.sh [build-dir] [seconds of music]
+#   tools/bench-render.sh [build-dir] [seconds of music] [png | mp4]
 # Needs DISPLAY (for instance under xvfb-run -a).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 seconds=${2:-20}
+format=${3:-png}
+out=frames/
+[ "$format" = mp4 ] && out=video.mp4
 yelm=$PWD/$build/yelm
 music=$PWD/examples/demo.wav
 [ -x "$yelm" ] || { echo "no $yelm: build it first" >&2; exit 1; }
@@ -21,10 +25,10 @@ trap 'rm -rf "$work"' EXIT
 run() {  # name, display lines
   local name=$1 settings=$2
   printf 'tuna 440\nrender.view framed\n%b' "$settings" >"$work/rc"
-  rm -rf "$work/frames"
+  rm -rf "$work/frames" "$work/video.mp4"
   local start end
   start=$(date +%s.%N)
-  "$yelm" --render "$work/frames/" "$music" --to "$seconds" --settings "$work/rc" >"$work/log" 2>&1 ||
+  "$yelm" --render "$work/$out" "$music" --to "$seconds" --settings "$work/rc" >"$work/log" 2>&1 ||
     { echo "$name: render failed"; tail -3 "$work/log"; return; }
   end=$(date +%s.%N)
   awk -v n="$name" -v s="$seconds" -v a="$start" -v b="$end" -v base="${baseline:-0}" \
@@ -33,7 +37,7 @@ run() {  # name, display lines
   last=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
 }
 
-echo "render of $seconds s of music at 1280x720, 25 fps, PNG frames"
+echo "render of $seconds s of music at 1280x720, 25 fps, to $format"
 run "idle screen (baseline)" ""
 baseline=$last
 for type in fft c5 c5c wlet w2d ifs iviv spiral transform origami mirror; do

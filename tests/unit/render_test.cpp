@@ -34,25 +34,16 @@ TEST(RenderRequest, DefaultsAndEachOption) {
   const RenderRequest &r = line.r;
   EXPECT_STREQ(r.out, "song.mp4");
   EXPECT_STREQ(r.in, "song.flac");
-  EXPECT_EQ(r.fps, 25);
-  EXPECT_EQ(r.width, 1280);
-  EXPECT_EQ(r.height, 720);
-  EXPECT_EQ(r.from, 0);
-  EXPECT_LT(r.to, 0);
+  EXPECT_TRUE(r.fps == 25 && r.width == 1280 && r.height == 720 && r.from == 0 && r.to < 0);
   EXPECT_EQ(r.settings, nullptr);
-  EXPECT_EQ(r.output, kRenderVideo);
-  EXPECT_EQ(r.format, kVideoMp4);
+  EXPECT_TRUE(r.output == kRenderVideo && r.format == kVideoMp4);
 
   Line other;
   ASSERT_EQ(other.parse({"--fps", "30", "--render=a.WEBM", "in.wav", "--size=1920x1080", "--from", "1.5", "--to",
                          "2", "--settings", "rc"}),
             0);
   const RenderRequest &s = other.r;
-  EXPECT_EQ(s.fps, 30);
-  EXPECT_EQ(s.width, 1920);
-  EXPECT_EQ(s.height, 1080);
-  EXPECT_EQ(s.from, 1.5);
-  EXPECT_EQ(s.to, 2);
+  EXPECT_TRUE(s.fps == 30 && s.width == 1920 && s.height == 1080 && s.from == 1.5 && s.to == 2);
   EXPECT_STREQ(s.settings, "rc");
   EXPECT_EQ(s.format, kVideoWebm);
 }
@@ -64,10 +55,6 @@ TEST(RenderRequest, OutputKindsAndFrameNames) {
   EXPECT_EQ(name_of(pattern.r, 7), "shots/f0007.png");
   EXPECT_EQ(name_of(pattern.r, 123456), "shots/f123456.png");
 
-  Line plain;
-  ASSERT_EQ(plain.parse({"--render", "f%d.png", "in.wav"}), 0);
-  EXPECT_EQ(name_of(plain.r, 12), "f12.png");
-
   Line folder;
   ASSERT_EQ(folder.parse({"--render", "not-there-yet/", "in.wav"}), 0);
   EXPECT_EQ(folder.r.output, kRenderFrames);
@@ -77,10 +64,6 @@ TEST(RenderRequest, OutputKindsAndFrameNames) {
   Line picture;
   ASSERT_EQ(picture.parse({"--render", "iviv.png", "in.wav", "--from", "83"}), 0);
   EXPECT_EQ(picture.r.output, kRenderPicture);
-
-  Line mkv;
-  ASSERT_EQ(mkv.parse({"--render", "a.mkv", "in.wav"}), 0);
-  EXPECT_EQ(mkv.r.format, kVideoMkv);
 }
 
 TEST(RenderRequest, BadArgumentsAreUsageErrors) {
