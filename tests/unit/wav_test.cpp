@@ -271,7 +271,9 @@ TEST_F(Files, AcquisitionReaderThatKeepsTheTailReadsEveryFrame) {
       ++frames;
     }
     EXPECT_EQ(frames, bits == 16 ? 2500 : 5000) << bits;
-    if (bits == 16) EXPECT_EQ(last, sample_to_value(512)) << "the last frame was not read";
+    if (bits == 16) {
+      EXPECT_EQ(last, sample_to_value(512)) << "the last frame was not read";
+    }
   }
 }
 
