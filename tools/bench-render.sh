@@ -26,13 +26,17 @@ run() {  # name, display lines
   local name=$1 settings=$2
   printf 'tuna 440\nrender.view framed\n%b' "$settings" >"$work/rc"
   rm -rf "$work/frames" "$work/video.mp4"
-  local start end
+  local start end cpu
   start=$(date +%s.%N)
-  "$yelm" --render "$work/$out" "$music" --to "$seconds" --settings "$work/rc" >"$work/log" 2>&1 ||
+  /usr/bin/time -f '%U %S' -o "$work/cpu" \
+    "$yelm" --render "$work/$out" "$music" --to "$seconds" --settings "$work/rc" >"$work/log" 2>&1 ||
     { echo "$name: render failed"; tail -3 "$work/log"; return; }
   end=$(date +%s.%N)
-  awk -v n="$name" -v s="$seconds" -v a="$start" -v b="$end" -v base="${baseline:-0}" \
-    'BEGIN { w = b - a; x = s / w; printf "%-22s %7.2f s %6.2fx real time", n, w, x;
+  # Processor time of the program's threads (not ffmpeg's): on a busy
+  # machine the wall time also holds the waits for a core.
+  cpu=$(awk '{ print $1 + $2 }' "$work/cpu")
+  awk -v n="$name" -v s="$seconds" -v a="$start" -v b="$end" -v base="${baseline:-0}" -v c="$cpu" \
+    'BEGIN { w = b - a; x = s / w; printf "%-22s %7.2f s %6.2fx real time  cpu %6.2f s", n, w, x, c;
              if (base > 0) printf "   %5.2f x the idle screen'"'"'s time", w / base; printf "\n" }'
   last=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
 }
