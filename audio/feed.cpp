@@ -513,8 +513,35 @@ int DataFeed::start() {
   return err;
 }
 
+void DataFeed::start_simulated() {
+  pthread_mutex_lock(&control);
+  if (stream.load()) stop_locked();
+  frames_fed = 0;
+  simulated.store(true);
+  state.store(kFeedRunning);
+  pthread_mutex_unlock(&control);
+}
+
+long long DataFeed::feed_to(long long frame) {
+  static const float kSilence[2 * kFramesPerBuffer] = {};
+  float played[2 * kFramesPerBuffer];
+  while (frames_fed < frame && simulated.load(std::memory_order_relaxed) &&
+         state.load(std::memory_order_relaxed) == kFeedRunning) {
+    const long long left = frame - frames_fed;
+    const int n = left < kFramesPerBuffer ? static_cast<int>(left) : kFramesPerBuffer;
+    const int before = write_index.load(std::memory_order_relaxed);
+    // Stamped with the block's end: at a frame boundary the feed's time is
+    // exactly the frames passed.
+    audio_callback(kSilence, played, n, static_cast<double>(frames_fed + n), this);
+    const int after = write_index.load(std::memory_order_relaxed);
+    frames_fed += (after - before + kRingLength) % kRingLength;
+  }
+  return frames_fed;
+}
+
 void DataFeed::stop_locked() {
   state.store(kFeedStopped);
+  simulated.store(false);
   void *s = stream.load();
   if (!s) return;
   usleep(100 * 1000);  // the callback sees the state and ends the stream itself
@@ -656,7 +683,7 @@ int audio_callback(const float *input, float *output, unsigned long frames, doub
   double in[kRings] = {0.0, 0.0, 0.0, 0.0};
   unsigned long i = 0;
   for (; i < frames; ++i) {
-    if (!f.stream.load(std::memory_order_relaxed) ||
+    if (!(f.stream.load(std::memory_order_relaxed) || f.simulated.load(std::memory_order_relaxed)) ||
         f.state.load(std::memory_order_relaxed) != kFeedRunning)
       break;
     if (file) {

@@ -93,6 +93,11 @@ struct DataFeed {
   char device_in[kDeviceNameChars + 1] = {};
   char device_out[kDeviceNameChars + 1] = {};
   std::atomic<bool> audio_verbose{false};  // also read by stop() on the GUI thread
+  // A render runs the feed with no sound card: the callback is driven from
+  // the file by feed_to, and the feed's time is the frames passed. Set from
+  // start_simulated until stop().
+  std::atomic<bool> simulated{false};
+  long long frames_fed = 0;  // frames through the callback since start_simulated
 
   DataFeed();
   ~DataFeed();
@@ -117,6 +122,12 @@ struct DataFeed {
   // 0, or the PortAudio error code.
   int start();
   void stop();
+  // Runs the feed on a clock of counted frames instead of a stream.
+  void start_simulated();
+  // Passes the input through the callback, in the card's buffer size and
+  // with silent card input, until `frame` frames have passed since
+  // start_simulated or the input has ended; returns the frames passed.
+  long long feed_to(long long frame);
   // stop() only if the input is still marked ended: the idle step's rule,
   // safe against a plot that has meanwhile started a new stream. Then says
   // that the file has ended and how long it played.

@@ -463,16 +463,19 @@ void WavPair::release() {
   output = nullptr;
 }
 
-int AcqReader::open_input(const char *path) {
+int AcqReader::open_input(const char *path, bool report) {
   FILE *f = nullptr;
   const SideFile how = open_file(path, "rb", &f);
-  return open_input(path, f, how);
+  return open_input(path, f, how, report);
 }
 
-int AcqReader::open_input(const char *path, FILE *opened, SideFile how) {
+int AcqReader::open_input(const char *path, FILE *opened, SideFile how, bool report) {
   close();
+  block_bytes = kBlockBytes;
+  decoded_frames = kDecodedFrames;
   file = opened;
   if (!file) {
+    if (!report) return 1;
     if (how == SideFile::NotRegular)
       report_not_regular(path);
     else
@@ -481,7 +484,7 @@ int AcqReader::open_input(const char *path, FILE *opened, SideFile how) {
   }
   WavHeader h;
   if (fread(h.bytes, 1, kWavHeaderBytes, file) < static_cast<size_t>(kWavHeaderBytes)) {
-    printf("not a valid WAV file. aborting.\n");
+    if (report) printf("not a valid WAV file. aborting.\n");
     close();
     return 2;
   }
@@ -489,7 +492,7 @@ int AcqReader::open_input(const char *path, FILE *opened, SideFile how) {
   if (!is_canonical_wav(h, file_size(file))) {
     if (!decoded.open(file) || !decoded.allocate(kDecodedFrames)) {
       if (decoded.is_open()) snprintf(decoded.reason, sizeof decoded.reason, "not enough memory to decode it");
-      report_unreadable(path, decoded);
+      if (report) report_unreadable(path, decoded);
       close();
       return 3;
     }
@@ -498,13 +501,16 @@ int AcqReader::open_input(const char *path, FILE *opened, SideFile how) {
     bits_per_sample = decoded.bits_per_sample;
     decoded_pos = kDecodedFrames;
     decoded_ahead = decoded.read(kDecodedFrames);
-    report_format(decoded);
-    report_channels(channels);
+    if (report) {
+      report_format(decoded);
+      report_channels(channels);
+    }
     return 0;
   }
   sample_rate = h.sample_rate();
   channels = h.channels();
   bits_per_sample = h.bits_per_sample();
+  if (!report) return 0;
   printf("samplerate: %d\n", sample_rate);
   if (bits_per_sample == 0)
     printf("bits/sample: auto\n");
@@ -519,26 +525,28 @@ bool AcqReader::next_block() {
   if (decoded.is_open()) {
     const int got = decoded_ahead >= 0 ? decoded_ahead : decoded.read(kDecodedFrames);
     decoded_ahead = -1;
-    if (got < kDecodedFrames) return false;
+    if (got < (keep_tail ? 1 : kDecodedFrames)) return false;
+    decoded_frames = got;
     block_pos = 0;
     decoded_pos = 0;
     return true;
   }
-  size_t got = fread(block, 1, kBlockBytes, file);
-  if (got < static_cast<size_t>(kBlockBytes)) return false;
+  const int got = static_cast<int>(fread(block, 1, kBlockBytes, file));
+  if (got < kBlockBytes && !(keep_tail && got >= frame_bytes())) return false;
+  block_bytes = got == kBlockBytes ? kBlockBytes : got - got % frame_bytes();
   block_pos = 0;
   return true;
 }
 
 bool AcqReader::next_frame(double &left, double &right) {
   if (decoded.is_open()) {
-    if (decoded_pos >= kDecodedFrames && !next_block()) return false;
+    if (decoded_pos >= decoded_frames && !next_block()) return false;
     block_frame(decoded_pos++, left, right);
     return true;
   }
   const int fb = frame_bytes();
   // A frame that would straddle the block's end starts the next block.
-  if (block_pos + fb > kBlockBytes && !next_block()) return false;
+  if (block_pos + fb > block_bytes && !next_block()) return false;
   left = sample_to_value(sample_at(block, block_pos));
   right = channels <= 1 ? left : sample_to_value(sample_at(block, block_pos + 2));
   block_pos += fb;

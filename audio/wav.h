@@ -163,7 +163,7 @@ struct WavPair {
 // the audio callback that reads it allocates nothing (decoders that make
 // their state on their first block, FLAC's and Vorbis's, have it made at
 // open). A short block (the end, or a decoding error) ends the input; its
-// frames are not played.
+// frames are not played, unless keep_tail is set.
 struct AcqReader {
   static constexpr int kBlockBytes = 4096;
   static constexpr int kDecodedFrames = 1024;
@@ -176,13 +176,19 @@ struct AcqReader {
   int decoded_ahead = -1;  // frames of the first block, decoded at open; -1 once handed out
   unsigned char block[kBlockBytes] = {};
   SoundFile decoded;    // open when the file is not canonical
+  // A render shows and plays a file to its last frame: the short last block
+  // is read as well. Set before opening.
+  bool keep_tail = false;
+  int block_bytes = kBlockBytes;       // canonical: bytes of whole frames in block
+  int decoded_frames = kDecodedFrames;  // decoded: frames in the block
 
   // 0 ready, 1 file not found (or not a regular file), 2 header too short,
-  // 3 unreadable.
-  int open_input(const char *path);
+  // 3 unreadable. Without `report` it prints nothing (a second reader of a
+  // file already opened).
+  int open_input(const char *path, bool report = true);
   // The same with the file opened beforehand (open_file's result), which is
   // taken over.
-  int open_input(const char *path, FILE *opened, SideFile how);
+  int open_input(const char *path, FILE *opened, SideFile how, bool report = true);
   // Reads the next block; false when it comes up short (input ended).
   bool next_block();
   // Decodes the frame at block_pos (reading a block first when needed) and
@@ -190,7 +196,7 @@ struct AcqReader {
   bool next_frame(double &left, double &right);
   // Whole frames in a block, and one of them as left and right values (a
   // mono file gives its one channel to both).
-  int block_frames() const { return decoded.is_open() ? kDecodedFrames : kBlockBytes / frame_bytes(); }
+  int block_frames() const { return decoded.is_open() ? decoded_frames : block_bytes / frame_bytes(); }
   void block_frame(int i, double &left, double &right) const;
   // Bytes of one canonical frame: the samples are always 16-bit.
   int frame_bytes() const { return 2 * (channels > 0 ? channels : 1); }

@@ -11,6 +11,7 @@
 
 #include "console/command_line.h"
 #include "console/console.h"
+#include "console/render.h"
 #include "display/graphs.h"
 #include "display/slot_readers.h"
 #include "harmonic/harmonic.h"
@@ -66,8 +67,15 @@ void *signal_main(void *) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const int early = handle_command_line(argc, argv, kVersion);
+  RenderRequest render;
+  const int early = handle_command_line(argc, argv, kVersion, &render);
   if (early >= 0) return early;
+  if (early == kStartRender) {
+    install_display_graphs();
+    install_harmonic_graphs();
+    install_media_graphs();
+    return run_render(render, kVersion);
+  }
   // Before any thread exists, so every later thread inherits the mask.
   sigemptyset(&g_ending_signals);
   sigaddset(&g_ending_signals, SIGINT);

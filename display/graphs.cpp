@@ -258,11 +258,17 @@ void graphs_t::configure(const char *input) {
   FILE *file = nullptr;
   const SideFile how = input ? open_file(input, "rb", &file) : SideFile::Missing;
   GuiLock lock(*this);
+  if (!configure_input(input, file, how, true)) return;
+  print_displays();
+  feed->start();
+}
+
+bool graphs_t::configure_input(const char *input, FILE *file, SideFile how, bool card) {
   feed->reset();
   feed->prepare();
-  if (feed->open_input(input, file, how) != 0) return;
+  if (feed->open_input(input, file, how) != 0) return false;
   // Before anything is sized by the rate: the card may run at its own.
-  feed->settle_rate();
+  if (card) feed->settle_rate();
   // The GUI thread divides by the delays without the lock: only checked
   // values are ever stored.
   int acq = g_options.get_int(-1, "acqdelay", false, 1);
@@ -280,8 +286,7 @@ void graphs_t::configure(const char *input) {
   DisplayOptions options;
   options.read();
   apply_display_options(options, true);
-  print_displays();
-  feed->start();
+  return true;
 }
 
 void graphs_t::shutdown() {

@@ -159,6 +159,11 @@ struct graphs_t {
 
   // Display configuration for a new input (null: the sound card).
   void configure(const char *input);
+  // All of it but the display list and the stream (GuiMutex held), with the
+  // input opened beforehand (open_file's result, taken over): false when
+  // it cannot be read. Without `card` the file's own rate is kept (a
+  // render, which has no card).
+  bool configure_input(const char *input, FILE *file, SideFile how, bool card);
   // Reads the display options and shows them (takes GuiMutex): what the
   // commands that change no input run.
   void read_display_options();
@@ -259,15 +264,20 @@ void idle_step();
 // ending the process from another thread (the toolkit and the GL driver must
 // not be torn down under a frame).
 void quiet_gui();
-// GLUT display callback: every visible slot through its renderer, or the
-// idle screen.
+// GLUT display callback: draw_slots, a picture if one was asked for, swap.
 void display_frame();
 // Every visible slot through its renderer (GuiMutex held); false when none
 // is visible.
 bool draw_slots(graphs_t &manager);
+// A whole picture (GuiMutex held): cleared, then draw_slots, or the idle
+// screen when no slot is visible. The display callback's drawing.
+void draw_picture(graphs_t &manager);
 // GLUT keyboard callback of the window: p a picture of the next frame, r the
 // start view, f the visible displays framed.
 void window_key(unsigned char key, int x, int y);
+// glutInit on the calling thread, tried again while the X server refuses
+// the connection; false (why: the toolkit's words) after ten refusals.
+bool init_glut(const char **why);
 // The per-kind analysis of every slot (GuiMutex held by the caller).
 void analyse_slots(graphs_t &manager);
 // True when an X display with GLX and a double-buffered RGBA visual with

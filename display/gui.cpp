@@ -145,6 +145,11 @@ bool draw_slots(graphs_t &m) {
   return drawn;
 }
 
+void draw_picture(graphs_t &m) {
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (!draw_slots(m)) draw_idle_screen(m);
+}
+
 void window_key(unsigned char key, int, int) {
   switch (key) {
     case 'p':
@@ -180,8 +185,7 @@ void display_frame() {
   bool broken = false;
   {
     GuiLock lock(m);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (!draw_slots(m)) draw_idle_screen(m);
+    draw_picture(m);
     snapshot_if_asked();
     glutSwapBuffers();
     static bool exit_guard = false;
@@ -228,6 +232,26 @@ void glut_setup_error(const char *fmt, va_list ap) {
 }
 
 }  // namespace
+
+bool init_glut(const char **why) {
+  int argc = 1;
+  char empty[1] = {0};
+  char *argv[] = {empty, nullptr};
+  glutInitErrorFunc(glut_setup_error);
+  static volatile int attempts = 0;
+  if (sigsetjmp(g_glut_failed, 1)) {
+    if (++attempts >= 10) {
+      glutInitErrorFunc(nullptr);
+      *why = g_glut_error;
+      return false;
+    }
+    usleep(20 * 1000);
+  }
+  argc = 1;
+  glutInit(&argc, argv);
+  glutInitErrorFunc(nullptr);
+  return true;
+}
 
 bool window_possible(const char **why) {
   const char *name = getenv("DISPLAY");
@@ -348,24 +372,13 @@ void *gui_thread_main(void *window_id) {
     m.gui_running.store(0, std::memory_order_release);
     return nullptr;
   }
-  int argc = 1;
-  char empty[1] = {0};
-  char *argv[] = {empty, nullptr};
-  glutInitErrorFunc(glut_setup_error);
-  static volatile int attempts = 0;
-  if (sigsetjmp(g_glut_failed, 1)) {
-    if (++attempts >= 10) {
-      printf("*** warning: no window (%s): going on without the viewer\n", g_glut_error);
-      fflush(stdout);
-      run_headless();
-      m.gui_running.store(0, std::memory_order_release);
-      return nullptr;
-    }
-    usleep(20 * 1000);
+  if (!init_glut(&why)) {
+    printf("*** warning: no window (%s): going on without the viewer\n", why);
+    fflush(stdout);
+    run_headless();
+    m.gui_running.store(0, std::memory_order_release);
+    return nullptr;
   }
-  argc = 1;
-  glutInit(&argc, argv);
-  glutInitErrorFunc(nullptr);
   XSetIOErrorHandler(display_lost);
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(g_app.window_width, g_app.window_height);

@@ -55,7 +55,7 @@ int create_picture_file(time_t t, char *name, size_t capacity) {
   return -1;
 }
 
-bool write_png(int fd, const unsigned char *rgb, int width, int height) {
+bool write_png(int fd, const unsigned char *rgb, int width, int height, bool quick) {
   FILE *f = fdopen(fd, "wb");
   if (!f) {
     close(fd);
@@ -74,6 +74,12 @@ bool write_png(int fd, const unsigned char *rgb, int width, int height) {
     return false;
   }
   png_init_io(png, f);
+  if (quick) {
+    // One filter and light compression: about four times as fast here, on
+    // pictures that are mostly black.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_level(png, 1);
+  }
   png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);

@@ -19,5 +19,6 @@ void snapshot_if_asked();
 int create_picture_file(time_t t, char *name, size_t capacity);
 
 // Writes rgb (3 bytes a pixel, rows top first) as an 8-bit RGB PNG to the
-// open descriptor fd, which it closes. False when writing failed.
-bool write_png(int fd, const unsigned char *rgb, int width, int height);
+// open descriptor fd, which it closes. False when writing failed. `quick`
+// trades some size for speed (frames of a render).
+bool write_png(int fd, const unsigned char *rgb, int width, int height, bool quick = false);

@@ -68,7 +68,10 @@ bool lit_region(graphs_t &m, float turn, double reach, unsigned char *pixels, in
 
   glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
+  // Where it was drawn: the window's back buffer, or a render's framebuffer.
+  GLint drawn_into = GL_BACK;
+  glGetIntegerv(GL_DRAW_BUFFER, &drawn_into);
+  glReadBuffer(static_cast<GLenum>(drawn_into));
   glReadPixels(0, 0, vw, vh, GL_RGB, GL_UNSIGNED_BYTE, pixels);
   glPopClientAttrib();
   int x0 = vw, x1 = -1, y0 = vh, y1 = -1;

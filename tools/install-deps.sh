@@ -7,7 +7,7 @@ packages=(
   libreadline-dev libresample1-dev libsndfile1-dev libpng-dev libx11-dev libasound2-dev libasound2-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils x11-apps xdotool imagemagick mesa-utils libgl1-mesa-dri
-  sox jackd2 tmux
+  sox jackd2 tmux ffmpeg
   dpkg-dev file lintian man-db groff-base
   clang libclang-rt-14-dev
 )

@@ -81,7 +81,9 @@ TEST_F(SlotChange, EachNewTypeDrawsItselfFromItsOwnWorkState) {
     restyle(style);
     DisplaySlot &s = g_graphs.slots[0];
     ASSERT_EQ(s.type, graph_type_by_name(style));
-    if (s.work) EXPECT_EQ(s.work_type, s.type);
+    if (s.work) {
+      EXPECT_EQ(s.work_type, s.type);
+    }
     if (s.type == kGraphHide) continue;
     const int drawn = draw(s);
     if (s.type == kGraphIfs) {

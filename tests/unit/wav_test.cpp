@@ -249,6 +249,34 @@ TEST_F(Files, AcquisitionReaderPlaysWholeBlocksOnly) {
   r.close();
 }
 
+// A render's reader: to the very last frame, canonical or decoded, silently.
+TEST_F(Files, AcquisitionReaderThatKeepsTheTailReadsEveryFrame) {
+  for (int bits : {16, 8}) {
+    testkit::Wav w;
+    w.bits = bits;
+    // 10000 bytes: 2500 16-bit or 5000 8-bit frames, whole blocks and a part.
+    w.samples.assign(5000, 256);
+    w.samples.back() = 512;
+    const std::string name = path(bits == 16 ? "tail16.wav" : "tail8.wav");
+    testkit::write_wav(name, w);
+    AcqReader r;
+    r.keep_tail = true;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(r.open_input(name.c_str(), false), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << bits;
+    double l = 0, rr = 0, last = 0;
+    int frames = 0;
+    while (r.next_frame(l, rr)) {
+      last = rr;
+      ++frames;
+    }
+    EXPECT_EQ(frames, bits == 16 ? 2500 : 5000) << bits;
+    if (bits == 16) {
+      EXPECT_EQ(last, sample_to_value(512)) << "the last frame was not read";
+    }
+  }
+}
+
 TEST_F(Files, AcquisitionReaderMessagesAndMono) {
   AcqReader r;
   testing::internal::CaptureStdout();
