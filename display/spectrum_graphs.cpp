@@ -197,26 +197,48 @@ void draw_c5c(graphs_t &manager, int slot_index, Analyser *an, DisplaySlot &slot
   draw_time_axis(x, y, an->time_span);
 
   const int o = static_cast<int>(floor(slot.tuning_bin));
-  if (o >= 1) {
+  const int end = half < kAnalyserLength / 2 ? half : kAnalyserLength / 2;
+  if (o >= 1 && o < end) {
     const double step = 2.0 / an->rows, gain = 0.2 * slot.scale, ln2 = log(2.0);
+    // Every row lies on the same spiral: its points and blues are worked out
+    // once a frame, and each row goes to GL as one array (a quarter of a
+    // million immediate-mode calls a frame made this the slowest type).
+    const int count = end - o;
+    GLfloat vertices[kAnalyserLength][3], colours[kAnalyserLength][3];
+    double qx[kAnalyserLength / 2], qz[kAnalyserLength / 2], blues[kAnalyserLength / 2];
+    double ratio = 1, blue = 1;
+    for (int j = o; j < end; ++j, ratio += 1.0 / o, blue -= 1.0 / half) {
+      const double theta = kTurn * log(ratio) / ln2, rho = 0.1 * theta;
+      qx[j - o] = x + rho * sin(theta);
+      qz[j - o] = y + rho * cos(theta);
+      blues[j - o] = blue;
+    }
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, vertices);
+    glColorPointer(3, GL_FLOAT, 0, colours);
     for (int i = 1; i < an->rows; ++i) {
       const double *older = an->history + static_cast<size_t>(i - 1) * n + h;
       const double *newer = an->history + static_cast<size_t>(i) * n + h;
-      double yy = -1 + i * step;
-      double ratio = 1, blue = 1;
-      glBegin(GL_QUAD_STRIP);
-      for (int j = o; j < half; ++j, ratio += 1.0 / o, blue -= 1.0 / half) {
-        double theta = kTurn * log(ratio) / ln2, rho = 0.1 * theta;
-        double qx = x + rho * sin(theta), qz = y + rho * cos(theta);
-        double v = 1 - exp(-gain * older[j]);
-        glColor3d(v, v * v, blue);
-        glVertex3d(qx, yy, qz);
-        double w = 1 - exp(-gain * newer[j]);
-        glColor3d(w, w * w, blue);
-        glVertex3d(qx, yy + step, qz);
+      const double yy = -1 + i * step;
+      for (int k = 0; k < count; ++k) {
+        const double v = 1 - exp(-gain * older[o + k]), w = 1 - exp(-gain * newer[o + k]);
+        GLfloat *a = vertices[2 * k], *b = vertices[2 * k + 1];
+        a[0] = b[0] = static_cast<GLfloat>(qx[k]);
+        a[1] = static_cast<GLfloat>(yy);
+        b[1] = static_cast<GLfloat>(yy + step);
+        a[2] = b[2] = static_cast<GLfloat>(qz[k]);
+        GLfloat *c = colours[2 * k], *d = colours[2 * k + 1];
+        c[0] = static_cast<GLfloat>(v);
+        c[1] = static_cast<GLfloat>(v * v);
+        d[0] = static_cast<GLfloat>(w);
+        d[1] = static_cast<GLfloat>(w * w);
+        c[2] = d[2] = static_cast<GLfloat>(blues[k]);
       }
-      glEnd();
+      glDrawArrays(GL_QUAD_STRIP, 0, 2 * count);
     }
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
   }
   glPopMatrix();
 }
