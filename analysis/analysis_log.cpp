@@ -17,6 +17,7 @@
 #include <cstring>
 #include <new>
 
+#include "options/deadline.h"
 #include "options/notice.h"
 #include "options/side_file.h"
 
@@ -54,16 +55,6 @@ constexpr int kStopWaitMs = 2000;
 constexpr int kDeviceGiveUpMs = 1000;
 
 enum SinkFate { kWriting, kFinished, kLeft };
-
-void deadline_in(timespec &t, int ms) {
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  t.tv_sec += ms / 1000;
-  t.tv_nsec += (ms % 1000) * 1000000L;
-  if (t.tv_nsec >= 1000000000L) {
-    t.tv_sec += 1;
-    t.tv_nsec -= 1000000000L;
-  }
-}
 
 bool passed(const timespec &t) {
   timespec now;
@@ -163,9 +154,7 @@ void *write_lines(void *arg) {
     const uint64_t h = s->head.load(std::memory_order_acquire), t = s->tail.load(std::memory_order_relaxed);
     if (h == t || s->failed.load()) {
       if (closing) break;
-      timespec next;
-      deadline_in(next, kWriterPauseMs);
-      wait_until(&s->wake, next);
+      wait_until(&s->wake, deadline_in_ms(kWriterPauseMs));
       continue;
     }
     // Up to the ring's end, and on from its start: one write either way.
@@ -186,13 +175,11 @@ void *write_lines(void *arg) {
       // A device that takes no more for now: again shortly, but after a
       // stop not for long.
       if (closing && !giving_up) {
-        deadline_in(give_up, kDeviceGiveUpMs);
+        give_up = deadline_in_ms(kDeviceGiveUpMs);
         giving_up = true;
       }
       if (giving_up && passed(give_up)) break;
-      timespec next;
-      deadline_in(next, kWriterPauseMs);
-      wait_until(&s->wake, next);
+      wait_until(&s->wake, deadline_in_ms(kWriterPauseMs));
       continue;
     }
     fail(s, n < 0 ? errno : EIO);
@@ -248,9 +235,7 @@ LogSink *make_sink(int fd, const char *name, std::atomic<unsigned> *taking) {
 void finish_sink(LogSink *s) {
   s->closing.store(1, std::memory_order_release);
   sem_post(&s->wake);
-  timespec until;
-  deadline_in(until, kStopWaitMs);
-  if (wait_until(&s->done, until)) {
+  if (wait_until(&s->done, deadline_in_ms(kStopWaitMs))) {
     // The writer is one step from its end, and then never touches it again.
     while (s->fate.load() == kWriting) sched_yield();
   }

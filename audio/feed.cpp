@@ -17,6 +17,7 @@
 
 #include "audio/devices.h"
 #include "audio/quiet.h"
+#include "options/deadline.h"
 #include "options/notice.h"
 #include "options/options.h"
 
@@ -82,14 +83,7 @@ bool stop_within_bound(PaStream *s, PaError &err) {
     if (!err) err = Pa_CloseStream(s);
     return true;
   }
-  timespec until;
-  clock_gettime(CLOCK_MONOTONIC, &until);
-  until.tv_sec += kStopBoundMs / 1000;
-  until.tv_nsec += (kStopBoundMs % 1000) * 1000000L;
-  if (until.tv_nsec >= 1000000000L) {
-    until.tv_sec += 1;
-    until.tv_nsec -= 1000000000L;
-  }
+  const timespec until = deadline_in_ms(kStopBoundMs);
   bool posted = false;
   while (!(posted = sem_clockwait(&job->done, CLOCK_MONOTONIC, &until) == 0) && errno == EINTR) {
   }

@@ -17,6 +17,7 @@
 #include "display/analyser.h"
 #include "display/slot_readers.h"
 #include "display/viewport.h"
+#include "options/deadline.h"
 #include "options/notice.h"
 #include "options/options.h"
 #include "options/side_file.h"
@@ -324,9 +325,7 @@ int g_way_out_status = 0;
 // The way out's last resort: a second before its time is up, the process
 // ends as it stands.
 void *guard_way_out(void *) {
-  timespec until;
-  clock_gettime(CLOCK_MONOTONIC, &until);
-  until.tv_sec += kWayOutSeconds - 1;
+  const timespec until = deadline_in_ms((kWayOutSeconds - 1) * 1000);
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
   }
   // Standard output may be the very thing that holds the way out up: it is
