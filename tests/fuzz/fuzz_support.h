@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace fuzz {
@@ -36,6 +37,22 @@ struct ScratchFile {
 // The readers report on standard output; the fuzzer has no use for it.
 inline void quiet_stdout() {
   if (!freopen("/dev/null", "w", stdout)) abort();
+}
+
+// The input as the console hands lines to set: "set " and one line of at
+// most 1024 bytes, without its line end, cut at a NUL; 300 lines at most.
+template <typename Each>
+void for_each_set_line(const uint8_t *data, size_t size, Each each) {
+  const char *p = reinterpret_cast<const char *>(data);
+  const char *end = p + size;
+  for (int lines = 0; p < end && lines < 300; ++lines) {
+    const char *nl = static_cast<const char *>(memchr(p, '\n', end - p));
+    const char *stop = nl ? nl : end;
+    std::string line = "set " + std::string(p, stop - p).substr(0, 1024);
+    line.resize(strlen(line.c_str()));
+    p = nl ? nl + 1 : end;
+    each(line);
+  }
 }
 
 }  // namespace fuzz

@@ -11,18 +11,10 @@
 int fuzz_file(const char *path, const uint8_t *data, size_t size) {
   g_options.load_file(path);
 
-  const char *p = reinterpret_cast<const char *>(data);
-  const char *end = p + size;
-  for (int lines = 0; p < end && lines < 300; ++lines) {
-    const char *nl = static_cast<const char *>(memchr(p, '\n', end - p));
-    const char *stop = nl ? nl : end;
-    // The console hands set one line without its line end, and stops at a NUL.
-    std::string line = "set " + std::string(p, stop - p).substr(0, 1024);
-    line.resize(strlen(line.c_str()));
+  fuzz::for_each_set_line(data, size, [](std::string line) {
     int display;
     set_line(&line[0], &display);
-    p = nl ? nl + 1 : end;
-  }
+  });
 
   static const char *const keys[] = {"KNOWN", "lp.f", "style", "cutoff", "x", "", "samplerate"};
   for (int d = -2; d <= 4; ++d)

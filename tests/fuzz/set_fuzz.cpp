@@ -56,16 +56,7 @@ uint64_t fingerprint(const OptionEntry *scope) {
 }  // namespace
 
 int fuzz_file(const char *, const uint8_t *data, size_t size) {
-  const char *p = reinterpret_cast<const char *>(data);
-  const char *end = p + size;
-  for (int lines = 0; p < end && lines < 300; ++lines) {
-    const char *nl = static_cast<const char *>(memchr(p, '\n', end - p));
-    const char *stop = nl ? nl : end;
-    // The console hands set one line without its line end, and stops at a NUL.
-    std::string line = "set " + std::string(p, stop - p).substr(0, 1024);
-    line.resize(strlen(line.c_str()));
-    p = nl ? nl + 1 : end;
-
+  fuzz::for_each_set_line(data, size, [](const std::string &line) {
     uint64_t before[OptionStore::kScopes];
     for (int s = 0; s < OptionStore::kScopes; ++s) before[s] = fingerprint(g_options.scopes[s]);
     const int may_change = scope_named(line);
@@ -74,7 +65,7 @@ int fuzz_file(const char *, const uint8_t *data, size_t size) {
     set_line(&typed[0], &display);
     for (int s = 0; s < OptionStore::kScopes; ++s)
       if (s != may_change && fingerprint(g_options.scopes[s]) != before[s]) __builtin_trap();
-  }
+  });
 
   for (int s = 0; s < OptionStore::kScopes; ++s)
     for (int i = 0; i < OptionStore::kEntries && g_options.scopes[s][i].key[0]; ++i) {
